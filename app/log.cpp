@@ -1,0 +1,58 @@
+#include "app/log.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+
+#include "app/paths.h"
+#include "probe/text.h"
+
+namespace tv {
+namespace {
+
+std::atomic<bool> gEcho{true};
+
+std::mutex& logMutex() {
+    static std::mutex m;
+    return m;
+}
+
+} // namespace
+
+std::string formatLogTimestamp(const LocalTime& t) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02u.%02u.%u %02u:%02u:%02u", t.day, t.month, t.year, t.hour,
+                  t.minute, t.second);
+    return buf;
+}
+
+std::string formatLogFileLine(const LocalTime& t, std::string_view message) {
+    std::string line;
+    line.reserve(message.size() + 32);
+    line += '[';
+    line += formatLogTimestamp(t);
+    line += "] ";
+    line += message; // literally: the message is never used as a format
+    line += kLogLineEnd;
+    return line;
+}
+
+void setLogEcho(bool on) { gEcho.store(on); }
+
+void logLine(std::string_view message) {
+    const std::string msg = toValidUtf8(message);
+    // One line at a time, from whichever thread: neither output interleaves.
+    std::lock_guard<std::mutex> lock(logMutex());
+    if (gEcho.load()) {
+        std::string dbg = "[";
+        dbg += kProductName;
+        dbg += "] ";
+        dbg += msg;
+        dbg += '\n';
+        debuggerOutput(dbg);
+    }
+    const std::string path = joinPath(executableDir(), "probe.log");
+    appendLogFileLine(path, formatLogFileLine(localTimeNow(), msg));
+}
+
+} // namespace tv

@@ -1,0 +1,47 @@
+// The diagnostic log: one timestamped UTF-8 line per call in probe.log beside
+// the program, and the same message to the debugger output (Windows) or
+// standard error (Linux). The file is opened and closed for every line, so it
+// can be read, copied or deleted while the program runs. Lines from several
+// threads come out whole.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tv {
+
+struct LocalTime {
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+inline constexpr std::string_view kProductName = "Tarnveil";
+inline constexpr std::string_view kAuthor = "Brannick & Quillmoor";
+inline constexpr std::string_view kVersion = "1.0.0";
+inline constexpr std::string_view kStartBanner =
+    "=== ЗАПУСК === AUTHOR: Brannick & Quillmoor | PROJECT: Tarnveil | VERSION: 1.0.0";
+inline constexpr std::string_view kExitLine = "=== ВЫХОД ===";
+
+// Writes one line. Never fails toward the caller.
+void logLine(std::string_view message);
+
+// "DD.MM.YYYY HH:MM:SS".
+std::string formatLogTimestamp(const LocalTime& t);
+
+// The bytes of one file line: "[timestamp] message" and the platform's line end.
+std::string formatLogFileLine(const LocalTime& t, std::string_view message);
+
+// Appends `line` to the file at `path`, with the UTF-8 byte-order mark first
+// when the file is empty at the moment it is opened. False when it cannot be
+// opened or written.
+bool appendLogFileLine(const std::string& path, std::string_view line);
+
+// Debugger output off or on (the command-line front keeps standard error for
+// its own progress line). On by default.
+void setLogEcho(bool on);
+
+// Platform pieces.
+LocalTime localTimeNow();
+void debuggerOutput(std::string_view line);
+extern const std::string_view kLogLineEnd;
+
+} // namespace tv

@@ -1,0 +1,9 @@
+#include "app/startup.h"
+
+#include <csignal>
+
+namespace tv {
+
+void initPlatformRuntimes() { std::signal(SIGPIPE, SIG_IGN); }
+
+} // namespace tv

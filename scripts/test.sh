@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds both targets and runs the whole suite: unit tests natively and under
+# Wine, the lab tests inside the network lab, the page and end-to-end tests.
+# Prints the CTest summaries and a combined closing line; exits non-zero on
+# any failure.
+set -uo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+bash scripts/deps.sh || { echo "test.sh: dependency installation failed" >&2; exit 1; }
+
+jobs="$(nproc)"
+build() {
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
+}
+build linux || { echo "test.sh: Linux build failed" >&2; exit 1; }
+build windows || { echo "test.sh: Windows build failed" >&2; exit 1; }
+
+lab="$root/tests/lab/lab.sh"
+lab_up=0
+cleanup() {
+  if [ "$lab_up" = 1 ]; then bash "$lab" down >/dev/null 2>&1 || true; fi
+}
+trap cleanup EXIT
+
+if [ -x "$lab" ] || [ -f "$lab" ]; then
+  if bash "$lab" up; then
+    lab_up=1
+  else
+    echo "test.sh: the network lab did not come up" >&2
+    exit 1
+  fi
+fi
+
+passed=0; failed=0; status=0
+run_ctest() {
+  local dir="$1"; shift
+  local out
+  out="$(mktemp)"
+  (cd "$dir" && ctest --output-on-failure --timeout 900 "$@") 2>&1 | tee "$out"
+  local rc=${PIPESTATUS[0]}
+  local line
+  line="$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n 1)"
+  if [ -n "$line" ]; then
+    local total fail
+    total="$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")"
+    fail="$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")"
+    passed=$((passed + total - fail)); failed=$((failed + fail))
+  fi
+  [ "$rc" = 0 ] || status=1
+  rm -f "$out"
+}
+
+echo "=== Linux: unit, lab, page and end-to-end tests ==="
+run_ctest build/linux -j "$jobs"
+echo "=== Windows build under Wine ==="
+# Wine tests share one prefix per namespace; run them one at a time.
+run_ctest build/windows
+
+echo
+echo "$passed passed, $failed failed"
+exit "$status"

@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "app/paths.h"
+#include "app/startup.h"
+
+namespace tv {
+namespace {
+
+TEST(Switches, BothSwitchesAnywhereInTheCommandLine) {
+    const std::string cmd = "C:\\Tools\\tarnveil.exe --cdp --selftest";
+    EXPECT_TRUE(switchInCommandLine(cmd, kSwitchSelftest));
+    EXPECT_TRUE(switchInCommandLine(cmd, kSwitchCdp));
+    EXPECT_FALSE(switchInCommandLine("tarnveil.exe", kSwitchSelftest));
+}
+
+TEST(Switches, LetterCaseMatters) {
+    EXPECT_FALSE(switchInCommandLine("tarnveil.exe --SelfTest", kSwitchSelftest));
+    EXPECT_FALSE(switchInCommandLine("tarnveil.exe --CDP", kSwitchCdp));
+}
+
+TEST(Switches, InsideALongerArgumentOrTheProgramPath) {
+    EXPECT_TRUE(switchInCommandLine("tarnveil.exe x--selftesty", kSwitchSelftest));
+    EXPECT_TRUE(switchInCommandLine("/opt/--cdp/tarnveil", kSwitchCdp));
+    EXPECT_TRUE(switchInCommandLine("\"C:\\a --selftest b\\tarnveil.exe\"", kSwitchSelftest));
+}
+
+TEST(ExecutableDir, CutBeforeTheLastSlashOfEitherKind) {
+    EXPECT_EQ(exeDirFromModulePath("C:\\Program Files\\Tarnveil\\tarnveil.exe"),
+              "C:\\Program Files\\Tarnveil");
+    EXPECT_EQ(exeDirFromModulePath("/usr/local/bin/tarnveil"), "/usr/local/bin");
+    EXPECT_EQ(exeDirFromModulePath("C:\\mixed/dir\\tarnveil.exe"), "C:\\mixed/dir");
+    EXPECT_EQ(exeDirFromModulePath("C:/a\\b/tarnveil.exe"), "C:/a\\b");
+}
+
+TEST(ExecutableDir, NoSeparatorGivesTheCurrentDirectory) {
+    EXPECT_EQ(exeDirFromModulePath("tarnveil.exe"), ".");
+    EXPECT_EQ(exeDirFromModulePath(""), ".");
+}
+
+TEST(ExecutableDir, RootDirectoryCutsToEmpty) {
+    // "/tarnveil" lies in the root: the directory text before the slash is empty.
+    EXPECT_EQ(exeDirFromModulePath("/tarnveil"), "");
+}
+
+TEST(DataDir, WritableExecutableDirectoryWins) {
+    EXPECT_EQ(chooseDataDir("/opt/t", true, "/x", "/home/u"), "/opt/t");
+}
+
+TEST(DataDir, FallsBackToXdgThenHome) {
+    EXPECT_EQ(chooseDataDir("/usr/bin", false, "/x/data", "/home/u"), "/x/data/tarnveil");
+    EXPECT_EQ(chooseDataDir("/usr/bin", false, "", "/home/u"), "/home/u/.local/share/tarnveil");
+    EXPECT_EQ(chooseDataDir("/usr/bin", false, nullptr, "/home/u"),
+              "/home/u/.local/share/tarnveil");
+    EXPECT_EQ(chooseDataDir("/usr/bin", false, nullptr, nullptr), "/usr/bin");
+}
+
+} // namespace
+} // namespace tv
