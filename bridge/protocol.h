@@ -1,0 +1,99 @@
+// The two wire formats between the page and the native side.
+//
+// Page commands come in as one text per command, fields separated by TAB.
+// UI messages go out as one JSON object per message, built by concatenation
+// with a fixed key order, `t` first, no white space. There is no JSON parser
+// on the native side; every string value goes through jsonQuote.
+//
+// Everything here is pure (no shared state) and callable on any thread. Text
+// is UTF-8; input that is not valid UTF-8 is repaired (U+FFFD) on the way out,
+// so every message is valid UTF-8 whatever its sources held.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "probe/probe.h"
+#include "probe/result.h"
+
+namespace tv {
+
+// ---- JSON text -------------------------------------------------------------
+
+// Escapes for a JSON string body: TAB, LF, CR, '"' and '\' get their short
+// forms; every other byte below 0x20 becomes \u00xx (lower-case hex); all else
+// (also '/', U+007F and everything non-ASCII) is copied as is. Ill-formed UTF-8
+// becomes U+FFFD.
+std::string jsonEscape(std::string_view text);
+
+// '"' + jsonEscape(text) + '"'.
+std::string jsonQuote(std::string_view text);
+
+// ---- UI message builders (one per message kind) ----------------------------
+
+struct FileEntry {
+    std::string name; // file name only, no directory part
+    uint64_t size = 0;
+};
+
+// {"t":"hello","project":..,"author":..,"version":..,"dir":<scans path>}
+std::string buildHello(std::string_view scansDir);
+// {"t":"res","run",..,"idx",..,"host".."verdict"} in the record's field order.
+std::string buildRes(int32_t run, uint64_t idx, const ProbeResult& r);
+// {"t":"net","run","group","name","state","detail","ms"}
+std::string buildNet(int32_t run, const NetCheckResult& n);
+// {"t":"ipinfo","run","body"}: the body up to its first NUL byte.
+std::string buildIpInfo(int32_t run, std::string_view body);
+// {"t":"done","run","cancelled"}
+std::string buildDone(int32_t run, bool cancelled);
+// {"t":"files","list":[{"name","size"},...]}; an empty list is "[]".
+std::string buildFiles(const std::vector<FileEntry>& list);
+// {"t":"saved","name"}
+std::string buildSaved(std::string_view name);
+// {"t":"file","name","data"}
+std::string buildFile(std::string_view name, std::string_view data);
+// {"t":"msg","text"}: a notice for the user.
+std::string buildMsg(std::string_view text);
+
+// ---- Page commands ---------------------------------------------------------
+
+// Cuts at every TAB: N TABs give N+1 fields, empty fields included. The views
+// point into `command`.
+std::vector<std::string_view> splitCommand(std::string_view command);
+
+// Field `first` and everything after it, as one text with the TABs between the
+// fields kept (the text argument of "save" and "copy"). `fields` must come
+// from splitCommand(command); empty when `first` is past the last field.
+std::string_view commandRest(std::string_view command, const std::vector<std::string_view>& fields,
+                             size_t first);
+
+// Reads an integer field as C's wcstol(.., 10) reads it into a 32-bit long:
+// leading white space (isWhiteSpace) skipped, an optional sign, ASCII digits
+// up to the first other character; no digits gives 0; values beyond the
+// 32-bit range give the nearest limit.
+int32_t readInt32(std::string_view field);
+
+// The HTTP flag: on only when the field is exactly "1".
+inline bool readFlag(std::string_view field) { return field == "1"; }
+
+// The white space of job-list trimming and integer reading, one fixed table
+// on every platform: TAB, LF, VT, FF, CR, blank, U+0085, U+00A0 and, above
+// U+00FF, the Unicode White_Space characters (U+1680, U+2000..U+200A, U+2028,
+// U+2029, U+202F, U+205F, U+3000).
+bool isWhiteSpace(char32_t cp);
+
+// Trims isWhiteSpace characters at both ends.
+std::string_view trimWhiteSpace(std::string_view s);
+
+inline constexpr size_t kMaxJobs = 3000;
+
+// The job list of "scan": one job per LF-separated line. Each line is trimmed;
+// a line without '|' gives host = sni = the line; otherwise host = trimmed
+// text before the first '|', sni = trimmed rest (may be empty, may hold more
+// '|'). Lines with an empty host give no job and take no index. Parsing stops
+// silently once kMaxJobs jobs are taken. Ill-formed UTF-8 becomes U+FFFD.
+std::vector<ProbeJob> parseJobList(std::string_view list);
+
+} // namespace tv

@@ -1,0 +1,79 @@
+// Scan runs and basic-test runs: the work that continues on other threads
+// after a page command returns.
+//
+// At most one run of either kind exists at a time (the busy flag). A scan run
+// is one pool thread plus 1 to 48 workers sharing an atomic job counter; each
+// finished job is posted as a `res`, then the pool posts `done`. A basic-test
+// run is one thread posting a `net` per check, one `ipinfo`, then `done`.
+// `done` is always the last message of its run, and the busy flag is cleared
+// just before it is posted, so a run requested as soon as the page sees
+// `done` is accepted. No locks: the cancel flag, the busy flag and the job
+// counter are the only shared mutable state.
+//
+// The window's dispatcher and the command-line front both start runs here.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "probe/probe.h"
+#include "probe/result.h"
+
+namespace tv {
+
+inline constexpr int32_t kMinTimeoutMs = 500;
+inline constexpr int32_t kMaxScanTimeoutMs = 60000;
+inline constexpr int32_t kMaxBasicsTimeoutMs = 30000;
+inline constexpr int32_t kMinWorkers = 1;
+inline constexpr int32_t kMaxWorkers = 48;
+
+// The notice (and the log words) of a refused run.
+inline constexpr std::string_view kBusyNotice = "Сканирование уже идёт";
+
+int32_t boundScanTimeout(int32_t ms);   // 500..60000
+int32_t boundBasicsTimeout(int32_t ms); // 500..30000
+int32_t boundWorkerCount(int32_t n);    // 1..48
+
+enum class RunStart {
+    started, // the run is going; its messages and its `done` follow
+    busy,    // another run is going: the busy notice and `done`(cancelled) were posted
+    failed,  // no thread could be started: `done`(cancelled) was posted, busy is clear
+};
+
+// Starts a scan run and returns at once (UI thread, or the command-line
+// front's main thread). The timeout and the worker count are bounded here;
+// the worker count is not reduced to the number of jobs (surplus workers end
+// at once). An empty job list still runs and posts only `done`.
+// Clears the cancel flag when the run is accepted.
+RunStart startScan(int32_t runId, std::vector<ProbeJob> jobs, int32_t timeoutMs,
+                   int32_t workerCount, bool doHttp);
+
+// Starts a basic-test run and returns at once. The timeout is bounded here.
+// The IP-information lookup runs even after a cancel; its `ipinfo` is posted
+// only when not cancelled.
+RunStart startBasics(int32_t runId, int32_t timeoutMs);
+
+// The network work a run calls. Runs capture the engine when they start, so
+// swap it only while no run is going. Empty members mean the probe engine's
+// own entry points (probeTarget, runBasicChecks, fetchIpInfo); tests and
+// benchmarks put controllable fakes here.
+struct RunEngine {
+    std::function<ProbeResult(const std::string& host, const std::string& sni, bool doHttp,
+                              int32_t timeoutMs)>
+        probe;
+    std::function<void(int32_t timeoutMs, const std::function<void(const NetCheckResult&)>& onResult,
+                       const std::atomic<bool>& cancel)>
+        basicChecks;
+    std::function<std::string(int32_t timeoutMs)> ipInfo;
+};
+void setRunEngine(RunEngine engine);
+
+// Fault injection for tests: of the next thread starts made by runs, the
+// first `succeed` go through and the `fail` after them throw std::system_error
+// as std::thread does when the system refuses a thread. (0, 0) switches it off.
+void injectThreadStartFailures(int succeed, int fail);
+
+} // namespace tv
