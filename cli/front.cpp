@@ -1,0 +1,423 @@
+#include "cli/front.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "app/log.h"
+#include "app/paths.h"
+#include "bridge/dispatcher.h"
+#include "bridge/state.h"
+#include "bridge/ui_sink.h"
+#include "cli/json.h"
+#include "cli/platform.h"
+#include "cli/render.h"
+#include "cli/rules.h"
+#include "web/page.h"
+
+namespace tv::cli {
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+constexpr const char* kUsage = R"(Использование: tarnveil-cli КОМАНДА [ПАРАМЕТРЫ]
+
+Команды:
+  domains [ФАЙЛ|-]             скан сгруппированного списка доменов (по умолчанию встроенный
+                               список; формат: "# [группа] заголовок", строка = домен)
+  matrix --ips ФАЙЛ --snis ФАЙЛ  матрица IP × SNI ("-" = без SNI, "#" = комментарий)
+  basics                       базовый тест сети и данные о выходе в интернет
+  scan [ФАЙЛ|-]                сырые задания, строка = host|sni
+
+Параметры:
+  --threads N      потоков (domains, scan: 8; matrix: 4), 1..48
+  --timeout MS     таймаут, мс (4000; basics: 3500)
+  --no-http        без HTTP-проверки (domains, scan)
+  --json           только UI-сообщения (res, net, ipinfo, done), по одному JSON в строке
+  --save [МЕТКА]   сохранить снимок в папку scans (его видит вкладка «История»)
+  --help           эта справка
+
+Коды выхода: 0 — скан прошёл; 2 — неверный вызов или нечитаемый ввод; 3 — ничего не прошло.
+Ctrl-C останавливает скан; то, что уже пришло, будет выведено.
+)";
+
+// UI messages posted by the runs, handed to the main thread in posting order.
+class MessageQueue {
+public:
+    void push(std::string m) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            q_.push_back(std::move(m));
+        }
+        cv_.notify_one();
+    }
+    bool pop(std::string& out, std::chrono::milliseconds wait) {
+        std::unique_lock<std::mutex> lock(mu_);
+        if (!cv_.wait_for(lock, wait, [this] { return !q_.empty(); }))
+            return false;
+        out = std::move(q_.front());
+        q_.pop_front();
+        return true;
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::deque<std::string> q_;
+};
+
+MessageQueue& queue() {
+    static MessageQueue q;
+    return q;
+}
+
+struct Options {
+    std::string command;
+    std::string file;
+    bool haveFile = false;
+    std::string ips, snis;
+    std::string threads, timeout;
+    bool http = true;
+    bool json = false;
+    bool save = false;
+    std::string label;
+    bool help = false;
+};
+
+struct UsageError {
+    std::string text;
+};
+
+bool isInteger(const std::string& s) {
+    if (s.empty())
+        return false;
+    size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    if (i == s.size())
+        return false;
+    for (; i < s.size(); ++i)
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+    return true;
+}
+
+bool fileExists(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return f.good();
+}
+
+std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Options& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* name) -> std::optional<std::string> {
+            if (i + 1 >= args.size())
+                return std::nullopt;
+            (void)name;
+            return args[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "--no-http") {
+            o.http = false;
+        } else if (a == "--threads" || a == "--timeout" || a == "--ips" || a == "--snis") {
+            auto v = value(a.c_str());
+            if (!v)
+                return UsageError{"после " + a + " нужно значение"};
+            if ((a == "--threads" || a == "--timeout") && !isInteger(*v))
+                return UsageError{a + ": ожидалось целое число, получено «" + *v + "»"};
+            (a == "--threads" ? o.threads : a == "--timeout" ? o.timeout : a == "--ips" ? o.ips : o.snis) = *v;
+        } else if (a == "--save") {
+            o.save = true;
+            // An optional label follows unless it looks like an option or a file to read.
+            if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-' &&
+                !fileExists(args[i + 1]))
+                o.label = args[++i];
+        } else if (a.rfind("--save=", 0) == 0) {
+            o.save = true;
+            o.label = a.substr(7);
+        } else if (!a.empty() && a[0] == '-' && a != "-") {
+            return UsageError{"неизвестный параметр " + a};
+        } else if (o.command.empty()) {
+            o.command = a;
+        } else if (!o.haveFile) {
+            o.file = a;
+            o.haveFile = true;
+        } else {
+            return UsageError{"лишний аргумент " + a};
+        }
+    }
+    if (o.help)
+        return std::nullopt;
+    if (o.command.empty())
+        return UsageError{"не указана команда"};
+    if (o.command != "domains" && o.command != "matrix" && o.command != "basics" &&
+        o.command != "scan")
+        return UsageError{"неизвестная команда " + o.command};
+    if (o.haveFile && (o.command == "matrix" || o.command == "basics"))
+        return UsageError{"команда " + o.command + " не принимает файл"};
+    if (o.command == "matrix" && (o.ips.empty() || o.snis.empty()))
+        return UsageError{"matrix: нужны --ips ФАЙЛ и --snis ФАЙЛ"};
+    return std::nullopt;
+}
+
+std::optional<std::string> readInput(const std::string& path) {
+    std::stringstream ss;
+    if (path == "-") {
+        ss << std::cin.rdbuf();
+        return ss.str();
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    ss << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
+    std::string s = ss.str();
+    if (s.rfind("\xEF\xBB\xBF", 0) == 0)
+        s.erase(0, 3);
+    return s;
+}
+
+void out(const std::string& s) {
+    std::fwrite(s.data(), 1, s.size(), stdout);
+    std::fflush(stdout);
+}
+
+void err(const std::string& s) {
+    std::fwrite(s.data(), 1, s.size(), stderr);
+    std::fflush(stderr);
+}
+
+// Sends one page command and collects every UI message until the `done` of
+// run 1, calling `onMessage` for each. The interrupt turns into a "cancel".
+void runAndCollect(const std::string& command, const std::function<void(const Json&, const std::string&)>& onMessage) {
+    dispatchCommand(command);
+    bool cancelSent = false;
+    while (true) {
+        std::string m;
+        if (!queue().pop(m, std::chrono::milliseconds(100))) {
+            if (gInterrupted.load() && !cancelSent) {
+                dispatchCommand("cancel");
+                cancelSent = true;
+            }
+            continue;
+        }
+        const auto j = parseJson(m);
+        if (!j)
+            continue;
+        onMessage(*j, m);
+        if (j->getString("t") == "done" && j->getInt("run") == 1)
+            break;
+        if (gInterrupted.load() && !cancelSent) {
+            dispatchCommand("cancel");
+            cancelSent = true;
+        }
+    }
+}
+
+// Saves the snapshot through the same command the page uses.
+int saveSnapshot(const Options& o, const std::string& snapshotJson) {
+    const std::string tag = snapshotTag(o.label);
+    const std::string name = "scan_" + localStamp() + (tag.empty() ? "" : "_" + tag) + ".json";
+    dispatchCommand("save\t" + name + "\t" + snapshotJson);
+    std::string m;
+    while (queue().pop(m, std::chrono::milliseconds(0))) {
+        const auto j = parseJson(m);
+        if (!j)
+            continue;
+        if (j->getString("t") == "saved") {
+            err("Снимок сохранён: " + joinPath(scansPath(), name) + "\n");
+            return kExitOk;
+        }
+        if (j->getString("t") == "msg") {
+            err("tarnveil-cli: " + j->getString("text") + "\n");
+            return 1;
+        }
+    }
+    err("tarnveil-cli: снимок не сохранён\n");
+    return 1;
+}
+
+std::string jobText(const std::vector<std::string>& jobs) {
+    std::string s;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        if (i)
+            s += '\n';
+        s += jobs[i];
+    }
+    return s;
+}
+
+std::string scanCommand(const std::string& mode, const std::string& timeout,
+                        const std::string& threads, bool http, const std::string& jobs) {
+    return "scan\t1\t" + mode + "\t" + timeout + "\t" + threads + "\t" + (http ? "1" : "0") +
+           "\t" + jobs;
+}
+
+} // namespace
+
+void requestInterrupt() {
+    gInterrupted.store(true);
+    cancelFlag().store(true);
+}
+
+std::string snapshotTag(const std::string& label) {
+    std::string tag;
+    bool inRun = false;
+    for (const char ch : label) {
+        const bool keep = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ||
+                          (ch >= '0' && ch <= '9') || ch == '_' || ch == '-';
+        if (keep) {
+            tag += ch;
+            inRun = false;
+        } else if (!inRun) {
+            tag += '_';
+            inRun = true;
+        }
+    }
+    const size_t b = tag.find_first_not_of('_');
+    if (b == std::string::npos)
+        return {};
+    const size_t e = tag.find_last_not_of('_');
+    tag = tag.substr(b, e - b + 1);
+    if (tag.size() > 24)
+        tag.resize(24);
+    return tag;
+}
+
+int runCli(const std::vector<std::string>& args) {
+    prepareConsole();
+    Options o;
+    if (auto e = parseArgs(args, o)) {
+        err("tarnveil-cli: " + e->text + "\nСправка: tarnveil-cli --help\n");
+        return kExitUsage;
+    }
+    if (o.help) {
+        out(kUsage);
+        return kExitOk;
+    }
+
+    // Inputs first: bad input ends the run before anything is started.
+    std::string listText;
+    std::string ipsText, snisText;
+    if (o.command == "domains" || o.command == "scan") {
+        if (o.haveFile) {
+            auto t = readInput(o.file);
+            if (!t) {
+                err("tarnveil-cli: не удалось прочитать файл " + o.file + "\n");
+                return kExitUsage;
+            }
+            listText = *t;
+        } else if (o.command == "domains") {
+            listText = std::string(embeddedList("domains"));
+        } else {
+            auto t = readInput("-");
+            listText = t ? *t : std::string();
+        }
+    } else if (o.command == "matrix") {
+        auto a = readInput(o.ips);
+        if (!a) {
+            err("tarnveil-cli: не удалось прочитать файл " + o.ips + "\n");
+            return kExitUsage;
+        }
+        auto b = readInput(o.snis);
+        if (!b) {
+            err("tarnveil-cli: не удалось прочитать файл " + o.snis + "\n");
+            return kExitUsage;
+        }
+        ipsText = *a;
+        snisText = *b;
+    }
+
+    setLogEcho(false);
+    setScansPath(joinPath(executableDir(), "scans"));
+    setUiSink([](std::string m) { queue().push(std::move(m)); });
+    installInterruptHandler();
+
+    Renderer r(o.json, stdoutIsTerminal(), stderrIsTerminal(), std::getenv("NO_COLOR") != nullptr);
+    const std::string timeout = o.timeout.empty() ? (o.command == "basics" ? "3500" : "4000") : o.timeout;
+    const std::string threads = o.threads.empty() ? (o.command == "matrix" ? "4" : "8") : o.threads;
+
+    if (o.command == "domains") {
+        auto rows = parseDomainList(listText);
+        if (rows.empty()) {
+            err("tarnveil-cli: в списке нет ни одного домена\n");
+            return kExitUsage;
+        }
+        std::vector<std::string> jobs;
+        for (const auto& row : rows)
+            jobs.push_back(row.host + "|" + row.host);
+        DomainRun run(r, rows);
+        runAndCollect(scanCommand("domains", timeout, threads, o.http, jobText(jobs)),
+                      [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
+        run.finish();
+        int rc = run.anyPassed() ? kExitOk : kExitNothingPassed;
+        if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk && rc == kExitOk)
+            rc = 1;
+        return rc;
+    }
+    if (o.command == "matrix") {
+        const auto ips = parseMatrixLines(ipsText);
+        const auto snis = parseMatrixLines(snisText);
+        if (ips.empty() || snis.empty()) {
+            err("tarnveil-cli: Нужны и IP, и SNI\n");
+            return kExitUsage;
+        }
+        if (ips.size() * snis.size() > 3000) {
+            err("tarnveil-cli: Слишком много комбинаций (макс. 3000)\n");
+            return kExitUsage;
+        }
+        std::vector<std::string> jobs;
+        for (const auto& ip : ips)
+            for (const auto& sni : snis)
+                jobs.push_back(ip + "|" + (sni == "-" ? std::string() : sni));
+        std::set<std::string> white;
+        for (const auto& w : parseMatrixLines(std::string(embeddedList("white_base"))))
+            white.insert(w);
+        MatrixRun run(r, ips, snis, white);
+        runAndCollect(scanCommand("matrix", timeout, threads, false, jobText(jobs)),
+                      [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
+        run.finish();
+        int rc = run.anyPassed() ? kExitOk : kExitNothingPassed;
+        if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk && rc == kExitOk)
+            rc = 1;
+        return rc;
+    }
+    if (o.command == "basics") {
+        BasicsRun run(r);
+        runAndCollect("basics\t1\t" + timeout,
+                      [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
+        run.finish();
+        int rc = run.anyPassed() ? kExitOk : kExitNothingPassed;
+        if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk && rc == kExitOk)
+            rc = 1;
+        return rc;
+    }
+    // scan: raw host|sni lines, parsed by the bridge exactly as the page's jobs are.
+    ScanRun run(r);
+    runAndCollect(scanCommand("scan", timeout, threads, o.http, listText),
+                  [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
+    run.finish();
+    if (run.results() == 0 && !run.cancelled()) {
+        err("tarnveil-cli: в списке нет ни одного задания\n");
+        return kExitUsage;
+    }
+    int rc = run.anyPassed() ? kExitOk : kExitNothingPassed;
+    if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk && rc == kExitOk)
+        rc = 1;
+    return rc;
+}
+
+} // namespace tv::cli

@@ -1,0 +1,16 @@
+// Console entry: arguments as UTF-16 from the system, converted once.
+#include <string>
+#include <vector>
+#include <windows.h>
+
+#include "app/startup.h"
+#include "cli/front.h"
+#include "probe/winstr.h"
+
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(tv::fromWide(argv[i]));
+    tv::initPlatformRuntimes();
+    return tv::cli::runCli(args);
+}

@@ -1,0 +1,15 @@
+// What the front needs from the operating system.
+#pragma once
+
+#include <string>
+
+namespace tv::cli {
+
+bool stdoutIsTerminal();
+bool stderrIsTerminal();
+void installInterruptHandler(); // Ctrl-C → requestInterrupt()
+std::string localStamp();       // YYYYMMDD_HHMMSS, local time
+std::string utcIsoNow();        // 2025-01-31T09:42:05.123Z
+void prepareConsole();          // UTF-8 output where the console needs it
+
+} // namespace tv::cli

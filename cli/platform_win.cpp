@@ -1,0 +1,51 @@
+#include "cli/platform.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <io.h>
+#include <windows.h>
+
+#include "cli/front.h"
+
+namespace tv::cli {
+
+bool stdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+namespace {
+BOOL WINAPI onCtrl(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
+        requestInterrupt();
+        return TRUE;
+    }
+    return FALSE;
+}
+} // namespace
+
+void installInterruptHandler() { SetConsoleCtrlHandler(onCtrl, TRUE); }
+
+std::string localStamp() {
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04u%02u%02u_%02u%02u%02u", st.wYear, st.wMonth, st.wDay,
+                  st.wHour, st.wMinute, st.wSecond);
+    return buf;
+}
+
+std::string utcIsoNow() {
+    SYSTEMTIME st{};
+    GetSystemTime(&st);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", st.wYear, st.wMonth,
+                  st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    return buf;
+}
+
+void prepareConsole() {
+    SetConsoleOutputCP(CP_UTF8);
+    SetConsoleCP(CP_UTF8);
+}
+
+} // namespace tv::cli
