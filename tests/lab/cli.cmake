@@ -1,0 +1,27 @@
+# tarnveil-cli end to end: per censor mode inside the lab, and bad input
+# (no network) outside it. The Windows build runs the same script under Wine.
+set(_cli_test ${CMAKE_CURRENT_LIST_DIR}/cli_lab_test.py)
+set(_in_lab ${CMAKE_CURRENT_LIST_DIR}/in-lab.sh)
+if(WIN32)
+  set(_cli_args --cli $<TARGET_FILE:tarnveil-cli> --wrapper ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh)
+  set(_cli_label wine)
+  set(_cli_env env TV_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-lab)
+  set(_cli_prefix cli_wine)
+else()
+  set(_cli_args --cli $<TARGET_FILE:tarnveil-cli>)
+  set(_cli_label lab)
+  set(_cli_env env)
+  set(_cli_prefix cli)
+endif()
+
+foreach(mode open allowlist sni-rst ip-block)
+  add_test(NAME ${_cli_prefix}_${mode}
+           COMMAND ${_in_lab} --censor ${mode} -- ${_cli_env} /usr/bin/python3 ${_cli_test} ${mode} ${_cli_args})
+  set_tests_properties(${_cli_prefix}_${mode} PROPERTIES LABELS ${_cli_label} RESOURCE_LOCK tv_lab TIMEOUT 600)
+endforeach()
+
+add_test(NAME ${_cli_prefix}_usage COMMAND /usr/bin/python3 ${_cli_test} usage ${_cli_args})
+set_tests_properties(${_cli_prefix}_usage PROPERTIES LABELS "${_cli_label}" TIMEOUT 300)
+if(WIN32)
+  set_tests_properties(${_cli_prefix}_usage PROPERTIES FIXTURES_REQUIRED wine_prefix)
+endif()
