@@ -1,0 +1,409 @@
+// Scan and basic-test runs driven through the dispatcher, with a controllable
+// engine in place of the network: probes can be held at a gate, so in-flight
+// cancels, refusals while busy and the end of a run happen in a known order.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/dispatcher.h"
+#include "bridge/protocol.h"
+#include "bridge/runs.h"
+#include "bridge/state.h"
+#include "ui_recorder.h"
+
+namespace tv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::logHasLine;
+using test::UiRecorder;
+using V = std::vector<std::string>;
+
+// A probe that counts its calls and, when gated, waits for a permit.
+class FakeProbe {
+public:
+    ProbeResult operator()(const std::string& host, const std::string& sni, bool doHttp,
+                           int32_t timeoutMs) {
+        std::unique_lock<std::mutex> lk(mu_);
+        ++calls_;
+        hosts_.push_back(host);
+        lastHttp_ = doHttp;
+        lastTimeout_ = timeoutMs;
+        ++inflight_;
+        maxInflight_ = std::max(maxInflight_, inflight_);
+        cv_.notify_all();
+        cv_.wait_for(lk, 20s, [&] { return permits_ > 0; });
+        if (permits_ > 0 && permits_ != INT_MAX)
+            --permits_;
+        --inflight_;
+        ProbeResult r = makeProbeResult(host, sni);
+        r.tcp = "refused";
+        r.tcpMs = 0;
+        r.tlsDetail = "WSA 10061";
+        return r;
+    }
+    void gate() { set(0); }
+    void release(int n) { set(n); }
+    void open() { set(INT_MAX); }
+    bool waitInflight(int n) {
+        std::unique_lock<std::mutex> lk(mu_);
+        return cv_.wait_for(lk, 20s, [&] { return inflight_ >= n; });
+    }
+    template <class F> auto locked(F f) -> decltype(f()) {
+        std::lock_guard<std::mutex> g(mu_);
+        return f();
+    }
+    int calls() { return locked([&] { return calls_; }); }
+    int maxInflight() { return locked([&] { return maxInflight_; }); }
+    int32_t lastTimeout() { return locked([&] { return lastTimeout_; }); }
+    bool lastHttp() { return locked([&] { return lastHttp_; }); }
+    V hosts() { return locked([&] { return hosts_; }); }
+
+private:
+    void set(int p) {
+        std::lock_guard<std::mutex> g(mu_);
+        permits_ = p;
+        cv_.notify_all();
+    }
+    std::mutex mu_;
+    std::condition_variable cv_;
+    int permits_ = INT_MAX;
+    int calls_ = 0, inflight_ = 0, maxInflight_ = 0;
+    int32_t lastTimeout_ = 0;
+    bool lastHttp_ = false;
+    V hosts_;
+};
+
+// Basic checks that emit `results`, optionally stopping at a gate after the
+// first one until the test lets them go on.
+struct FakeBasics {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool holdAfterFirst = false, held = false, go = false;
+    int32_t checksTimeout = 0, ipTimeout = 0;
+    bool ipCalled = false, ipSawCancel = false;
+    std::string body = "{\"query\":\"198.51.100.7\"}";
+    int results = 3;
+};
+
+std::string lines(int n, const std::string& host) {
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += host + std::to_string(i) + "|" + host + std::to_string(i) + "\n";
+    return s;
+}
+
+class Runs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(busyFlag().load());
+        cancelFlag().store(false);
+        injectThreadStartFailures(0, 0);
+        auto p = probe;
+        auto b = basics;
+        setRunEngine(
+            {[p](const std::string& h, const std::string& s, bool http, int32_t t) {
+                 return (*p)(h, s, http, t);
+             },
+             [b](int32_t t, const std::function<void(const NetCheckResult&)>& on,
+                 const std::atomic<bool>& cancel) {
+                 {
+                     std::lock_guard<std::mutex> g(b->mu);
+                     b->checksTimeout = t;
+                 }
+                 for (int i = 0; i < b->results; ++i) {
+                     if (cancel.load())
+                         return;
+                     on(NetCheckResult{"dns", "check" + std::to_string(i), "ok", "", i});
+                     std::unique_lock<std::mutex> lk(b->mu);
+                     if (i == 0 && b->holdAfterFirst) {
+                         b->held = true;
+                         b->cv.notify_all();
+                         b->cv.wait_for(lk, 20s, [&] { return b->go; });
+                     }
+                 }
+             },
+             [b](int32_t t) {
+                 std::lock_guard<std::mutex> g(b->mu);
+                 b->ipTimeout = t;
+                 b->ipCalled = true;
+                 b->ipSawCancel = cancelFlag().load();
+                 return b->body;
+             }});
+    }
+    void TearDown() override {
+        probe->open();
+        {
+            std::lock_guard<std::mutex> g(basics->mu);
+            basics->go = true;
+            basics->cv.notify_all();
+        }
+        // Leave no run behind for the next test.
+        EXPECT_TRUE(rec.waitUntil([](const V&) { return !busyFlag().load(); }, 20s));
+        setRunEngine({});
+        injectThreadStartFailures(0, 0);
+        cancelFlag().store(false);
+    }
+
+    // Checks the closing of run `run`: exactly one `done`, with `cancelled`,
+    // and no message of that run after it; the busy flag is clear by then.
+    void expectClosed(int32_t run, bool cancelled) {
+        ASSERT_TRUE(rec.waitForDone(run)) << "no done for run " << run;
+        const V ms = rec.messages();
+        const std::string done = buildDone(run, cancelled);
+        int doneAt = -1, dones = 0;
+        for (size_t i = 0; i < ms.size(); ++i) {
+            if (ms[i].rfind(UiRecorder::donePrefix(run), 0) == 0) {
+                ++dones;
+                doneAt = static_cast<int>(i);
+                EXPECT_EQ(ms[i], done);
+            }
+        }
+        EXPECT_EQ(dones, 1);
+        const std::string runKey = ",\"run\":" + std::to_string(run) + ",";
+        for (size_t i = static_cast<size_t>(doneAt) + 1; i < ms.size(); ++i)
+            EXPECT_EQ(ms[i].find(runKey), std::string::npos) << "after done: " << ms[i];
+        EXPECT_FALSE(busyFlag().load());
+    }
+
+    V resOf(int32_t run) {
+        V out;
+        for (const auto& m : UiRecorder::ofKind(rec.messages(), "res"))
+            if (UiRecorder::field(m, "run") == std::to_string(run))
+                out.push_back(m);
+        return out;
+    }
+
+    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
+    std::shared_ptr<FakeBasics> basics = std::make_shared<FakeBasics>();
+    UiRecorder rec;
+};
+
+TEST_F(Runs, ScanFieldsReachTheProbes) {
+    dispatchCommand("scan\t7\tdomains-ReachTest\t0\t3\t1\ta.ru\n 1.2.3.4 | \n\n");
+    expectClosed(7, false);
+    EXPECT_TRUE(logHasLine("Скан #7 режим=domains-ReachTest целей=2"));
+    EXPECT_EQ(probe->lastTimeout(), 500);
+    EXPECT_TRUE(probe->lastHttp());
+    const V res = resOf(7);
+    ASSERT_EQ(res.size(), 2u);
+    std::set<std::string> seen;
+    for (const auto& m : res)
+        seen.insert(UiRecorder::field(m, "idx") + "=" + UiRecorder::field(m, "host") +
+                    UiRecorder::field(m, "sni"));
+    EXPECT_EQ(seen, (std::set<std::string>{"0=\"a.ru\"\"a.ru\"", "1=\"1.2.3.4\"\"\""}));
+    EXPECT_EQ(UiRecorder::field(res[0], "verdict"), "\"blocked\"");
+}
+
+TEST_F(Runs, TimeoutIsBoundedAndHttpFlagIsExact) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"abc", 500}, {"499", 500}, {"999999", 60000}, {"60001", 60000}, {"1234", 1234}};
+    int32_t run = 100;
+    for (const auto& [field, want] : cases) {
+        dispatchCommand("scan\t" + std::to_string(run) + "\tm\t" + field + "\t1\ttrue\tx.ru");
+        expectClosed(run, false);
+        EXPECT_EQ(probe->lastTimeout(), want) << field;
+        EXPECT_FALSE(probe->lastHttp());
+        ++run;
+    }
+}
+
+TEST_F(Runs, WorkerCountIsBoundedToOneToFortyEight) {
+    const std::pair<const char*, int> cases[] = {{"100", 48}, {"0", 1}, {"-3", 1}, {"abc", 1},
+                                                 {"2", 2}};
+    int32_t run = 200;
+    for (const auto& [field, want] : cases) {
+        probe = std::make_shared<FakeProbe>();
+        SetUp();
+        probe->gate();
+        dispatchCommand("scan\t" + std::to_string(run) + "\tm\t500\t" + field + "\t0\t" +
+                        lines(60, "w"));
+        ASSERT_TRUE(probe->waitInflight(want)) << field;
+        std::this_thread::sleep_for(30ms); // room for a surplus worker to show up
+        EXPECT_EQ(probe->maxInflight(), want) << field;
+        dispatchCommand("cancel");
+        probe->open();
+        expectClosed(run, true);
+        ++run;
+    }
+}
+
+TEST_F(Runs, FortyEightWorkersFiveJobsGiveFiveResults) {
+    dispatchCommand("scan\t11\tdomains\t500\t48\t0\t" + lines(5, "five"));
+    expectClosed(11, false);
+    const V res = resOf(11);
+    ASSERT_EQ(res.size(), 5u);
+    std::set<std::string> idx;
+    for (const auto& m : res)
+        idx.insert(UiRecorder::field(m, "idx"));
+    EXPECT_EQ(idx, (std::set<std::string>{"0", "1", "2", "3", "4"}));
+    EXPECT_EQ(probe->calls(), 5);
+}
+
+TEST_F(Runs, EmptyJobListPostsOnlyDone) {
+    dispatchCommand("scan\t12\tempty-list-run\t500\t4\t1\t\n \n|x\n");
+    expectClosed(12, false);
+    EXPECT_EQ(rec.messages(), V{buildDone(12, false)});
+    EXPECT_TRUE(logHasLine("Скан #12 режим=empty-list-run целей=0"));
+}
+
+TEST_F(Runs, SecondRequestWhileBusyIsRefusedAndTheFirstGoesOn) {
+    probe->gate();
+    dispatchCommand("scan\t21\tfirst\t500\t1\t0\ta.ru\nb.ru");
+    ASSERT_TRUE(probe->waitInflight(1));
+    rec.clear();
+    dispatchCommand("scan\t22\tsecond-refused\t500\t4\t0\tc.ru");
+    dispatchCommand("basics\t23x\t500");
+    // Refusals are answered at once, before the command returns.
+    EXPECT_EQ(rec.messages(), (V{buildMsg("Сканирование уже идёт"), buildDone(22, true),
+                                 buildMsg("Сканирование уже идёт"), buildDone(23, true)}));
+    EXPECT_TRUE(logHasLine("Скан #22 режим=second-refused целей=1"));
+    EXPECT_TRUE(logHasLine("Базовые проверки сети #23x"));
+    EXPECT_TRUE(busyFlag().load());
+    probe->open();
+    expectClosed(21, false);
+    EXPECT_EQ(resOf(21).size(), 2u);
+    EXPECT_EQ(probe->hosts(), (V{"a.ru", "b.ru"}));
+}
+
+TEST_F(Runs, CancelInFlightDropsLaterResults) {
+    probe->gate();
+    dispatchCommand("scan\t31\tm\t500\t2\t0\t" + lines(10, "c"));
+    probe->release(3);
+    ASSERT_TRUE(rec.waitForKind("res", 3));
+    ASSERT_TRUE(probe->waitInflight(2)); // both workers inside their next probe
+    dispatchCommand("cancel");
+    probe->open(); // the probes under way end; their results are dropped
+    expectClosed(31, true);
+    EXPECT_EQ(resOf(31).size(), 3u);
+    EXPECT_EQ(probe->calls(), 5);
+}
+
+TEST_F(Runs, CancelAfterTheLastResultStillEndsCancelled) {
+    // The cancel lands right after the last `res`, before the pool reads the flag.
+    rec.setTap([](const std::string& m) {
+        if (UiRecorder::kindOf(m) == "res")
+            cancelFlag().store(true);
+    });
+    dispatchCommand("scan\t32\tm\t500\t1\t0\tonly.ru");
+    expectClosed(32, true);
+    EXPECT_EQ(resOf(32).size(), 1u);
+    rec.setTap({});
+}
+
+TEST_F(Runs, CancelWhileIdleIsClearedByTheNextRun) {
+    dispatchCommand("cancel");
+    EXPECT_TRUE(rec.messages().empty());
+    dispatchCommand("scan\t33\tm\t500\t2\t0\ta.ru\nb.ru");
+    expectClosed(33, false);
+    EXPECT_EQ(resOf(33).size(), 2u);
+}
+
+TEST_F(Runs, RefusedPoolThreadReleasesTheRun) {
+    injectThreadStartFailures(0, 1);
+    dispatchCommand("scan\t41\tm\t500\t4\t0\ta.ru");
+    // Answered before the command returns; nothing was probed.
+    EXPECT_EQ(rec.messages(), V{buildDone(41, true)});
+    EXPECT_FALSE(busyFlag().load());
+    EXPECT_EQ(probe->calls(), 0);
+    dispatchCommand("scan\t42\tm\t500\t4\t0\ta.ru");
+    expectClosed(42, false);
+    EXPECT_EQ(resOf(42).size(), 1u);
+}
+
+TEST_F(Runs, RefusedWorkersLeaveTheJobsToTheOthers) {
+    // Pool and two workers start; the other three are refused.
+    injectThreadStartFailures(3, 3);
+    dispatchCommand("scan\t43\tm\t500\t5\t0\t" + lines(12, "p"));
+    expectClosed(43, false);
+    EXPECT_EQ(resOf(43).size(), 12u);
+}
+
+TEST_F(Runs, WhenNoWorkerStartsThePoolProbesItself) {
+    injectThreadStartFailures(1, 48);
+    dispatchCommand("scan\t44\tm\t500\t48\t0\t" + lines(7, "q"));
+    expectClosed(44, false);
+    EXPECT_EQ(resOf(44).size(), 7u);
+}
+
+TEST_F(Runs, RefusedBasicThreadReleasesTheRun) {
+    injectThreadStartFailures(0, 1);
+    dispatchCommand("basics\t45\t1000");
+    EXPECT_EQ(rec.messages(), V{buildDone(45, true)});
+    EXPECT_FALSE(busyFlag().load());
+}
+
+TEST_F(Runs, BasicsStreamsChecksThenIpInfoThenDone) {
+    dispatchCommand("basics\t12abc\t100");
+    expectClosed(12, false);
+    const V ms = rec.messages();
+    ASSERT_EQ(ms.size(), 5u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(ms[static_cast<size_t>(i)],
+                  buildNet(12, NetCheckResult{"dns", "check" + std::to_string(i), "ok", "", i}));
+    EXPECT_EQ(ms[3], R"({"t":"ipinfo","run":12,"body":"{\"query\":\"198.51.100.7\"}"})");
+    EXPECT_TRUE(logHasLine("Базовые проверки сети #12abc"));
+    EXPECT_EQ(basics->checksTimeout, 500);
+    EXPECT_EQ(basics->ipTimeout, 500);
+
+    rec.clear();
+    dispatchCommand("basics\t13\t60000");
+    expectClosed(13, false);
+    EXPECT_EQ(basics->checksTimeout, 30000);
+}
+
+TEST_F(Runs, FailedLookupStillGivesAnEmptyIpInfo) {
+    basics->body.clear();
+    basics->results = 0;
+    dispatchCommand("basics\t14\t500");
+    expectClosed(14, false);
+    EXPECT_EQ(rec.messages(), (V{R"({"t":"ipinfo","run":14,"body":""})", buildDone(14, false)}));
+}
+
+TEST_F(Runs, BasicsCancelDropsLaterChecksAndIpInfoButWaitsForTheLookup) {
+    basics->holdAfterFirst = true;
+    dispatchCommand("basics\t15\t500");
+    {
+        std::unique_lock<std::mutex> lk(basics->mu);
+        ASSERT_TRUE(basics->cv.wait_for(lk, 20s, [&] { return basics->held; }));
+    }
+    dispatchCommand("scan\t16\tm\t500\t1\t0\ta.ru"); // refused: basics is a run too
+    dispatchCommand("cancel");
+    {
+        std::lock_guard<std::mutex> g(basics->mu);
+        basics->go = true;
+        basics->cv.notify_all();
+    }
+    expectClosed(15, true);
+    const V ms = rec.messages();
+    EXPECT_EQ(UiRecorder::countKind(ms, "net"), 1u);
+    EXPECT_EQ(UiRecorder::countKind(ms, "ipinfo"), 0u);
+    EXPECT_EQ(probe->calls(), 0);
+    EXPECT_TRUE(basics->ipCalled);
+    EXPECT_TRUE(basics->ipSawCancel);
+    EXPECT_EQ(ms[1], buildMsg("Сканирование уже идёт"));
+    EXPECT_EQ(ms[2], buildDone(16, true));
+}
+
+TEST_F(Runs, DirectStartReportsTheOutcome) {
+    probe->gate();
+    EXPECT_EQ(startScan(51, {{"a.ru", "a.ru"}}, 10, 0, false), RunStart::started);
+    ASSERT_TRUE(probe->waitInflight(1));
+    EXPECT_EQ(probe->lastTimeout(), 500); // bounded here as well
+    EXPECT_EQ(startBasics(52, 500), RunStart::busy);
+    probe->open();
+    expectClosed(51, false);
+    injectThreadStartFailures(0, 1);
+    EXPECT_EQ(startBasics(53, 500), RunStart::failed);
+    EXPECT_FALSE(busyFlag().load());
+}
+
+} // namespace
+} // namespace tv
