@@ -3,8 +3,8 @@
 //
 // The fake records every posted command and lets a test deliver UI messages
 // as `message` events whose `data` is the already parsed object, as the
-// WebView2 host does. With {shim: true} the fake is replaced by shim.js, the
-// plain-object channel of the Linux host.
+// WebView2 host does. With {shim} the fake is replaced by the Linux host's
+// channel (shim.js), fed with JSON texts the way that host feeds it.
 import { chromium } from 'playwright-core';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -70,7 +70,7 @@ export class Tv {
   // Delivers UI messages in order.
   async send(...msgs) {
     if (this.shim) {
-      await this.page.evaluate(ms => ms.forEach(m => window.__tarnveilDeliver(JSON.stringify(m))), msgs);
+      await this.page.evaluate(ms => window.__tarnveilDeliver(ms.map(m => JSON.stringify(m))), msgs);
     } else {
       await this.page.evaluate(ms => ms.forEach(m => window.__tvSend(m)), msgs);
     }
@@ -99,6 +99,8 @@ export class Tv {
 // Opens the page in a fresh context. opts: test (install the test hook,
 // default true), shim (use shim.js), clock (install fake timers at this time),
 // motion (keep animations; off by default so that clicks need not wait).
+// shim: true for tests/page/shim.js, or the text of another shim script;
+// fixedTime: Date always reads this time (timers stay real).
 export async function openPage(browser, opts = {}) {
   const o = { test: true, shim: false, ...opts };
   const ctx = await browser.newContext({ viewport: { width: 1240, height: 820 }, reducedMotion: o.motion ? 'no-preference' : 'reduce' });
@@ -108,8 +110,9 @@ export async function openPage(browser, opts = {}) {
   page.on('pageerror', e => errors.push(e));
   page.on('request', r => { if (!r.url().startsWith('file:')) requests.push(r.url()); });
   if (o.clock) await page.clock.install({ time: o.clock });
+  if (o.fixedTime) await page.clock.setFixedTime(o.fixedTime);
   await page.addInitScript(installFake, { test: o.test, shim: o.shim });
-  if (o.shim) await page.addInitScript({ path: path.join(here, 'shim.js') });
+  if (o.shim) await page.addInitScript(typeof o.shim === 'string' ? { content: o.shim } : { path: path.join(here, 'shim.js') });
   await page.goto(pathToFileURL(PAGE).href);
   return new Tv(page, errors, requests, o.shim);
 }
