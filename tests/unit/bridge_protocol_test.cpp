@@ -185,7 +185,7 @@ TEST(JobList, LineEndsEmptySniAndUnicodeSpaces) {
 TEST(JobList, StopsAtThreeThousandJobs) {
     std::string list;
     for (int i = 0; i < 3005; ++i)
-        list += "h" + std::to_string(i) + ".test|s" + std::to_string(i) + "\n";
+        ((((list += "h") += std::to_string(i)) += ".test|s") += std::to_string(i)) += "\n";
     const auto jobs = parseJobList(list);
     ASSERT_EQ(jobs.size(), 3000u);
     EXPECT_EQ(jobs.front().host, "h0.test");
@@ -195,7 +195,7 @@ TEST(JobList, StopsAtThreeThousandJobs) {
     // Skipped lines take no number, so the limit counts jobs, not lines.
     std::string sparse;
     for (int i = 0; i < 3001; ++i)
-        sparse += "\n|nohost\nn" + std::to_string(i);
+        (sparse += "\n|nohost\nn") += std::to_string(i);
     const auto sj = parseJobList(sparse);
     ASSERT_EQ(sj.size(), 3000u);
     EXPECT_EQ(sj.back().host, "n2999");

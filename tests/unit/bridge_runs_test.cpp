@@ -93,10 +93,27 @@ struct FakeBasics {
     int results = 3;
 };
 
+// The name of fake check i.
+std::string name(int i) {
+    std::string s = "check";
+    return s += std::to_string(i);
+}
+
+// A page command from its fields.
+std::string cmd(std::initializer_list<std::string> fields) {
+    std::string s;
+    for (const auto& f : fields) {
+        if (!s.empty())
+            s += '\t';
+        s += f;
+    }
+    return s;
+}
+
 std::string lines(int n, const std::string& host) {
     std::string s;
     for (int i = 0; i < n; ++i)
-        s += host + std::to_string(i) + "|" + host + std::to_string(i) + "\n";
+        ((((s += host) += std::to_string(i)) += "|") += host + std::to_string(i)) += "\n";
     return s;
 }
 
@@ -121,7 +138,7 @@ protected:
                  for (int i = 0; i < b->results; ++i) {
                      if (cancel.load())
                          return;
-                     on(NetCheckResult{"dns", "check" + std::to_string(i), "ok", "", i});
+                     on(NetCheckResult{"dns", name(i), "ok", "", i});
                      std::unique_lock<std::mutex> lk(b->mu);
                      if (i == 0 && b->holdAfterFirst) {
                          b->held = true;
@@ -167,7 +184,8 @@ protected:
             }
         }
         EXPECT_EQ(dones, 1);
-        const std::string runKey = ",\"run\":" + std::to_string(run) + ",";
+        std::string runKey = ",\"run\":";
+        (runKey += std::to_string(run)) += ",";
         for (size_t i = static_cast<size_t>(doneAt) + 1; i < ms.size(); ++i)
             EXPECT_EQ(ms[i].find(runKey), std::string::npos) << "after done: " << ms[i];
         EXPECT_FALSE(busyFlag().load());
@@ -207,7 +225,7 @@ TEST_F(Runs, TimeoutIsBoundedAndHttpFlagIsExact) {
         {"abc", 500}, {"499", 500}, {"999999", 60000}, {"60001", 60000}, {"1234", 1234}};
     int32_t run = 100;
     for (const auto& [field, want] : cases) {
-        dispatchCommand("scan\t" + std::to_string(run) + "\tm\t" + field + "\t1\ttrue\tx.ru");
+        dispatchCommand(cmd({"scan", std::to_string(run), "m", field, "1", "true", "x.ru"}));
         expectClosed(run, false);
         EXPECT_EQ(probe->lastTimeout(), want) << field;
         EXPECT_FALSE(probe->lastHttp());
@@ -223,8 +241,7 @@ TEST_F(Runs, WorkerCountIsBoundedToOneToFortyEight) {
         probe = std::make_shared<FakeProbe>();
         SetUp();
         probe->gate();
-        dispatchCommand("scan\t" + std::to_string(run) + "\tm\t500\t" + field + "\t0\t" +
-                        lines(60, "w"));
+        dispatchCommand(cmd({"scan", std::to_string(run), "m", "500", field, "0", lines(60, "w")}));
         ASSERT_TRUE(probe->waitInflight(want)) << field;
         std::this_thread::sleep_for(30ms); // room for a surplus worker to show up
         EXPECT_EQ(probe->maxInflight(), want) << field;
@@ -347,7 +364,7 @@ TEST_F(Runs, BasicsStreamsChecksThenIpInfoThenDone) {
     ASSERT_EQ(ms.size(), 5u);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(ms[static_cast<size_t>(i)],
-                  buildNet(12, NetCheckResult{"dns", "check" + std::to_string(i), "ok", "", i}));
+                  buildNet(12, NetCheckResult{"dns", name(i), "ok", "", i}));
     EXPECT_EQ(ms[3], R"({"t":"ipinfo","run":12,"body":"{\"query\":\"198.51.100.7\"}"})");
     EXPECT_TRUE(logHasLine("Базовые проверки сети #12abc"));
     EXPECT_EQ(basics->checksTimeout, 500);

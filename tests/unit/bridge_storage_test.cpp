@@ -39,7 +39,7 @@ TEST(SnapshotName, LengthCountsUtf16CodeUnits) {
     EXPECT_TRUE(isValidSnapshotName(cyr120));
     EXPECT_FALSE(isValidSnapshotName(cyr120 + "ж"));
     // A character outside the BMP is two code units and no letter of the rule.
-    EXPECT_FALSE(isValidSnapshotName("a" + utf8Of(0x1D400))); // MATHEMATICAL BOLD CAPITAL A
+    EXPECT_FALSE(isValidSnapshotName(std::string("a").append(utf8Of(0x1D400)))); // MATHEMATICAL BOLD CAPITAL A
 }
 
 TEST(SnapshotName, AcceptsLettersDigitsAndThreeMarks) {

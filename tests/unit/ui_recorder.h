@@ -85,7 +85,8 @@ public:
     }
 
     static std::string donePrefix(int32_t run) {
-        return "{\"t\":\"done\",\"run\":" + std::to_string(run) + ",";
+        std::string p = "{\"t\":\"done\",\"run\":";
+        return (p += std::to_string(run)) += ",";
     }
 
     // The messages of kind `t`, in order.
@@ -113,7 +114,8 @@ public:
     // a string with its quotes and escapes. Empty when the key is missing.
     // Good for messages whose string values hold no `,"key":` of their own.
     static std::string field(std::string_view m, std::string_view key) {
-        const std::string pat = ",\"" + std::string(key) + "\":";
+        std::string pat = ",\"";
+        (pat += key) += "\":";
         const size_t at = m.find(pat);
         if (at == std::string_view::npos)
             return {};
@@ -168,7 +170,9 @@ private:
 inline bool logHasLine(const std::string& message) {
     std::ifstream in(joinPath(executableDir(), "probe.log"), std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return text.find("] " + message + std::string(kLogLineEnd)) != std::string::npos;
+    std::string line = "] ";
+    (line += message) += kLogLineEnd;
+    return text.find(line) != std::string::npos;
 }
 
 // A fresh, empty scratch directory per test, removed afterwards.
