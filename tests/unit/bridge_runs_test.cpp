@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -123,6 +124,14 @@ protected:
         ASSERT_FALSE(busyFlag().load());
         cancelFlag().store(false);
         injectThreadStartFailures(0, 0);
+        // Note the busy flag at the moment each `done` is posted: a run must
+        // release it before, so the page can start the next run at once.
+        rec.setTap([this](const std::string& m) {
+            if (UiRecorder::kindOf(m) == "done")
+                busyAtDone[UiRecorder::field(m, "run")] = busyFlag().load();
+            if (extraTap)
+                extraTap(m);
+        });
         auto p = probe;
         auto b = basics;
         setRunEngine(
@@ -189,6 +198,9 @@ protected:
         for (size_t i = static_cast<size_t>(doneAt) + 1; i < ms.size(); ++i)
             EXPECT_EQ(ms[i].find(runKey), std::string::npos) << "after done: " << ms[i];
         EXPECT_FALSE(busyFlag().load());
+        (void)rec.messages(); // the recorder's lock orders the tap's writes before us
+        EXPECT_EQ(busyAtDone.count(std::to_string(run)), 1u);
+        EXPECT_FALSE(busyAtDone[std::to_string(run)]) << "busy still set when done was posted";
     }
 
     V resOf(int32_t run) {
@@ -199,6 +211,8 @@ protected:
         return out;
     }
 
+    std::map<std::string, bool> busyAtDone;         // written by the tap
+    std::function<void(const std::string&)> extraTap; // set before a run starts
     std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
     std::shared_ptr<FakeBasics> basics = std::make_shared<FakeBasics>();
     UiRecorder rec;
@@ -305,14 +319,13 @@ TEST_F(Runs, CancelInFlightDropsLaterResults) {
 
 TEST_F(Runs, CancelAfterTheLastResultStillEndsCancelled) {
     // The cancel lands right after the last `res`, before the pool reads the flag.
-    rec.setTap([](const std::string& m) {
+    extraTap = [](const std::string& m) {
         if (UiRecorder::kindOf(m) == "res")
             cancelFlag().store(true);
-    });
+    };
     dispatchCommand("scan\t32\tm\t500\t1\t0\tonly.ru");
     expectClosed(32, true);
     EXPECT_EQ(resOf(32).size(), 1u);
-    rec.setTap({});
 }
 
 TEST_F(Runs, CancelWhileIdleIsClearedByTheNextRun) {
