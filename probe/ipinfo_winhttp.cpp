@@ -7,15 +7,12 @@
 
 #include <vector>
 
+#include "probe/ipinfo.h"
 #include "probe/probe.h"
+#include "probe/winstr.h"
 
 namespace tv {
 namespace {
-
-constexpr wchar_t kUserAgent[] = L"Tarnveil/1.0";
-constexpr wchar_t kServiceHost[] = L"ip-api.com";
-constexpr wchar_t kServicePath[] = L"/json/?fields=status,query,isp,org,as,city,country";
-constexpr size_t kBodyCap = 8192; // checked before each read, so one chunk may pass it
 
 // Closes a WinHTTP handle when it goes out of scope; declared in opening
 // order, so the request closes before the connection and the session.
@@ -39,17 +36,21 @@ private:
 
 std::string fetchIpInfo(int32_t timeoutMs) {
     std::string body;
-    Internet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+    const std::wstring agent = toWide(kIpInfoUserAgent);
+    const std::wstring host = toWide(kIpInfoHost);
+    const std::wstring path = toWide(kIpInfoPath);
+    Internet session(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                  WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session)
         return body;
     const int t = timeoutMs < 0 ? 0 : timeoutMs;
     WinHttpSetTimeouts(session.get(), t, t, t, t); // resolve, connect, send, receive
 
-    Internet connection(WinHttpConnect(session.get(), kServiceHost, INTERNET_DEFAULT_HTTP_PORT, 0));
+    Internet connection(WinHttpConnect(session.get(), host.c_str(),
+                                         static_cast<INTERNET_PORT>(kIpInfoPort), 0));
     if (!connection)
         return body;
-    Internet request(WinHttpOpenRequest(connection.get(), L"GET", kServicePath, nullptr,
+    Internet request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
     if (!request)
         return body;
@@ -61,7 +62,7 @@ std::string fetchIpInfo(int32_t timeoutMs) {
     // The status code is not looked at: an error page's body is returned too.
     // The cap is tested first so that a full body never waits for more data.
     std::vector<char> chunk;
-    while (body.size() < kBodyCap) {
+    while (ipInfoWantsMore(body.size())) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request.get(), &available) || available == 0)
             break;
