@@ -1,7 +1,8 @@
 // Runs with the real probe engine against loopback only: 127.0.93.1 has no
-// listener on port 443 (connections are refused at once) and 127.0.93.2 gets
-// a listener that accepts TCP and never answers the TLS handshake, so its
-// probes stay in flight until their time-out.
+// listener on port 443 (connections are refused at once); 127.0.93.2 and
+// 127.0.93.3 (one per test, as CTest runs tests side by side) get a listener
+// that accepts TCP and never answers the TLS handshake, so their probes stay
+// in flight until their time-out.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -31,6 +33,7 @@ using V = std::vector<std::string>;
 
 constexpr const char* kRefusedHost = "127.0.93.1";
 constexpr const char* kSilentHost = "127.0.93.2";
+constexpr const char* kSilentHost2 = "127.0.93.3";
 
 class SilentListener {
 public:
@@ -42,11 +45,17 @@ public:
         a.sin_family = AF_INET;
         a.sin_port = htons(443);
         ::inet_pton(AF_INET, ip, &a.sin_addr);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(fd_, 64) != 0) {
+        // A run of the same test just before may leave the port busy briefly.
+        for (int attempt = 0;; ++attempt) {
+            if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                ::listen(fd_, 64) == 0)
+                break;
             error_ = errno;
-            return;
+            if (fd_ < 0 || error_ != EADDRINUSE || attempt == 40)
+                return;
+            std::this_thread::sleep_for(50ms);
         }
+        error_ = 0;
         thread_ = std::thread([this] { loop(); });
     }
     ~SilentListener() {
@@ -174,11 +183,11 @@ TEST_F(LoopbackRuns, CancelWhileProbesAreInFlight) {
 }
 
 TEST_F(LoopbackRuns, SecondRequestIsRefusedWhileTheFirstProbes) {
-    SilentListener silent(kSilentHost);
+    SilentListener silent(kSilentHost2);
     if (!silent.ok())
-        GTEST_SKIP() << "cannot listen on " << kSilentHost << ":443 (errno " << silent.error()
+        GTEST_SKIP() << "cannot listen on " << kSilentHost2 << ":443 (errno " << silent.error()
                      << ")";
-    dispatchCommand(scan(63, 500, 2, jobs({{kSilentHost, 2}})));
+    dispatchCommand(scan(63, 500, 2, jobs({{kSilentHost2, 2}})));
     ASSERT_TRUE(silent.waitAccepted(1));
     dispatchCommand(scan(64, 500, 2, jobs({{kRefusedHost, 1}})));
     dispatchCommand("basics\t65\t500");
