@@ -1,6 +1,7 @@
 #include "app/gtk/channel_gtk.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -8,9 +9,11 @@ namespace tv::gtkhost {
 namespace {
 
 // Calls the page's delivery function (installed by the shim) with a batch of
-// JSON texts. The texts travel as a string array argument, never as script
-// source, so no message text can break out into code.
-constexpr const char* kDeliverBody = "window.__tarnveilDeliver(m);";
+// JSON texts. The texts travel as function arguments (a dictionary "0".."n-1",
+// since arguments cannot be arrays), never as script source, so no message
+// text can break out into code.
+constexpr const char* kDeliverBody =
+    "var a = []; for (var i = 0; i < n; i++) a.push(m[i]); window.__tarnveilDeliver(a);";
 // Messages per script call: large batches of a fast scan go out in pieces so
 // the page stays responsive between them.
 constexpr size_t kBatchLimit = 256;
@@ -45,30 +48,32 @@ PageState& page() {
 void sendBatch(WebKitWebView* view, const std::vector<std::string>& items, size_t from,
                size_t to) {
     GVariantBuilder list;
-    g_variant_builder_init(&list, G_VARIANT_TYPE("as"));
-    size_t added = 0;
+    g_variant_builder_init(&list, G_VARIANT_TYPE("a{sv}"));
+    int32_t added = 0;
     for (size_t i = from; i < to; ++i) {
         const std::string& m = items[i];
         // A NUL cannot be part of a JSON text; such a message is not deliverable.
         if (m.find('\0') != std::string::npos)
             continue;
+        const std::string key = std::to_string(added);
         if (g_utf8_validate(m.data(), static_cast<gssize>(m.size()), nullptr)) {
-            g_variant_builder_add(&list, "s", m.c_str());
+            g_variant_builder_add(&list, "{sv}", key.c_str(), g_variant_new_string(m.c_str()));
         } else {
             gchar* valid = g_utf8_make_valid(m.data(), static_cast<gssize>(m.size()));
-            g_variant_builder_add(&list, "s", valid);
+            g_variant_builder_add(&list, "{sv}", key.c_str(), g_variant_new_string(valid));
             g_free(valid);
         }
         ++added;
     }
-    GVariant* array = g_variant_builder_end(&list);
+    GVariant* texts = g_variant_builder_end(&list);
     if (added == 0) {
-        g_variant_unref(g_variant_ref_sink(array));
+        g_variant_unref(g_variant_ref_sink(texts));
         return;
     }
     GVariantBuilder args;
     g_variant_builder_init(&args, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&args, "{sv}", "m", array);
+    g_variant_builder_add(&args, "{sv}", "m", texts);
+    g_variant_builder_add(&args, "{sv}", "n", g_variant_new_int32(added));
     GVariant* arguments = g_variant_ref_sink(g_variant_builder_end(&args));
     webkit_web_view_call_async_javascript_function(view, kDeliverBody, -1, arguments, nullptr,
                                                    nullptr, nullptr, nullptr, nullptr);
