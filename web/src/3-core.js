@@ -303,6 +303,7 @@ function startDomains() {
     return false;
   }
   S.domRows = rows;
+  domTally = tally(rows);
   renderDomTable();
   renderDomStats();
   const id = startRun('domains', rows.length, 'dom');
@@ -342,29 +343,60 @@ function renderDomTable() {
 function onDomRes(m) {
   const row = Number.isInteger(m.idx) ? S.domRows[m.idx] : undefined;
   if (row) {
+    if (row.res) tallyRes(domTally, row, -1);
     row.res = m;
+    tallyRes(domTally, row, 1);
     const tr = byId('dr' + m.idx);
     if (tr) tr.innerHTML = domRowHtml(row);
   }
   renderDomStats();
 }
 
-function groupRate(g, rows) {
-  let ok = 0, total = 0;
+// Counts of rows per group (in order of first appearance): all rows, rows
+// with a result, passing rows. The status and the tiles are read from it;
+// during a scan it is kept up to date per result, so a result costs no pass
+// over all rows.
+function tally(rows) {
+  const t = {groups: new Map(), done: 0, ok: 0};
   for (const r of rows) {
-    if (r.group !== g || !r.res) continue;
-    total += 1;
-    if (okV(r.res.verdict)) ok += 1;
+    tallyGroup(t, r.group).tot += 1;
+    if (r.res) tallyRes(t, r, 1);
   }
-  return total ? {ok: ok, total: total, rate: ok / total} : null;
+  return t;
 }
 
-function calcStatus(rows) {
-  const done = rows.filter(r => r.res);
-  if (!done.length) return {k: 'unk', txt: 'Статус неизвестен — запусти скан'};
-  const w = groupRate('world', rows);
-  const ru = groupRate('ru', rows);
-  const any = done.filter(r => okV(r.res.verdict)).length;
+function tallyGroup(t, g) {
+  let x = t.groups.get(g);
+  if (!x) {
+    x = {tot: 0, done: 0, ok: 0};
+    t.groups.set(g, x);
+  }
+  return x;
+}
+
+function tallyRes(t, r, sign) {
+  const x = tallyGroup(t, r.group);
+  const ok = okV(r.res.verdict) ? sign : 0;
+  x.done += sign;
+  x.ok += ok;
+  t.done += sign;
+  t.ok += ok;
+}
+
+function rateOf(t, g) {
+  const x = t.groups.get(g);
+  return x && x.done ? {ok: x.ok, total: x.done, rate: x.ok / x.done} : null;
+}
+
+function groupRate(g, rows) {
+  return rateOf(tally(rows), g);
+}
+
+function statusOf(t) {
+  if (!t.done) return {k: 'unk', txt: 'Статус неизвестен — запусти скан'};
+  const w = rateOf(t, 'world');
+  const ru = rateOf(t, 'ru');
+  const any = t.ok;
   if (any === 0) return {k: 'dead', txt: 'СЕТИ НЕТ или режется всё'};
   if (w) {
     if (w.rate >= 0.6) return {k: 'open', txt: 'ОТКРЫТО · мир ' + w.ok + '/' + w.total};
@@ -373,8 +405,12 @@ function calcStatus(rows) {
     }
     return {k: 'part', txt: 'ЧАСТИЧНО · мир ' + w.ok + '/' + w.total};
   }
-  if (any / done.length >= 0.8) return {k: 'open', txt: 'ОТКРЫТО · ' + any + '/' + done.length};
-  return {k: 'part', txt: 'ЧАСТИЧНО · ' + any + '/' + done.length};
+  if (any / t.done >= 0.8) return {k: 'open', txt: 'ОТКРЫТО · ' + any + '/' + t.done};
+  return {k: 'part', txt: 'ЧАСТИЧНО · ' + any + '/' + t.done};
+}
+
+function calcStatus(rows) {
+  return statusOf(tally(rows));
 }
 
 function setPill(st) {
@@ -382,26 +418,16 @@ function setPill(st) {
   byId('pillTxt').textContent = st.txt;
 }
 
+// The tally of S.domRows, rebuilt when a scan starts.
+let domTally = tally([]);
+
 function renderDomStats() {
-  const order = [];
-  const by = new Map();
-  for (const r of S.domRows) {
-    let t = by.get(r.group);
-    if (!t) {
-      t = {ok: 0, tot: 0};
-      by.set(r.group, t);
-      order.push(r.group);
-    }
-    t.tot += 1;
-    if (r.res && okV(r.res.verdict)) t.ok += 1;
-  }
-  byId('domStats').innerHTML = order.map(g => {
-    const t = by.get(g);
+  byId('domStats').innerHTML = Array.from(domTally.groups, ([g, t]) => {
     const p = Object.prototype.hasOwnProperty.call(GROUPS, g) ? GROUPS[g] : [g, '--acc'];
     return '<div class="tile"><div class="big" style="color:var(' + p[1] + ')">' + t.ok + ' / ' + t.tot +
       '</div><div class="cap">' + esc(p[0]) + ' · проходят</div></div>';
   }).join('');
-  const st = calcStatus(S.domRows);
+  const st = statusOf(domTally);
   setPill(st);
   S.lastStatus = st;
 }
