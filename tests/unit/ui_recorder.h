@@ -138,21 +138,23 @@ private:
         std::condition_variable cv;
         UiRecorder* live = nullptr;
     };
+    // Never destroyed: a detached run thread may still be returning from the
+    // sink while the process exits.
     static Hub& hub() {
-        static Hub h;
-        return h;
+        static Hub* h = new Hub;
+        return *h;
     }
     static void installOnce() {
         static const bool installed = [] {
             setUiSink([](std::string m) {
                 Hub& h = hub();
-                {
-                    std::lock_guard<std::mutex> g(h.mu);
-                    if (h.live) {
-                        if (h.live->tap_)
-                            h.live->tap_(m);
-                        h.live->messages_.push_back(std::move(m));
-                    }
+                // Notified under the lock, so a waiter that wakes is ordered after
+                // everything this (possibly detached) run thread did here.
+                std::lock_guard<std::mutex> g(h.mu);
+                if (h.live) {
+                    if (h.live->tap_)
+                        h.live->tap_(m);
+                    h.live->messages_.push_back(std::move(m));
                 }
                 h.cv.notify_all();
             });
