@@ -109,6 +109,11 @@ export async function openPage(browser, opts = {}) {
   const errors = [], requests = [];
   page.on('pageerror', e => errors.push(e));
   page.on('request', r => { if (!r.url().startsWith('file:')) requests.push(r.url()); });
+  // A load the page's policy refused never left the browser.
+  page.on('requestfailed', r => {
+    const i = requests.indexOf(r.url());
+    if (i >= 0 && /^csp$|BLOCKED_BY_CSP/.test((r.failure() || {}).errorText || '')) requests.splice(i, 1);
+  });
   if (o.clock) await page.clock.install({ time: o.clock });
   if (o.fixedTime) await page.clock.setFixedTime(o.fixedTime);
   await page.addInitScript(installFake, { test: o.test, shim: o.shim });

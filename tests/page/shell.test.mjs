@@ -21,6 +21,13 @@ test('start-up: one ready, defaults before hello, hello fills version and folder
     assert.equal(await tv.text('#pillTxt'), 'Статус неизвестен — запусти скан');
     assert.equal(await tv.text('#fileList'), 'Снимков пока нет. Нажми «Сохранить снимок» вверху.');
     assert.deepEqual(await busyState(tv), { starts: [false, false, false], stops: [true, true, true] });
+    // The policy forbids every load (tried against loopback only).
+    const blocked = await tv.api(() => new Promise(resolve => {
+      document.addEventListener('securitypolicyviolation', e => resolve(e.violatedDirective), { once: true });
+      new Image().src = 'http://127.0.0.1:9/x.png';
+      setTimeout(() => resolve('loaded'), 2000);
+    }));
+    assert.equal(blocked, 'img-src');
     // Nothing the page defines leaks into the global scope.
     assert.deepEqual(await tv.api(() => ['S', 'onMsg', 'post', 'esc', 'calcStatus', 'VL'].filter(n => n in window)), []);
 

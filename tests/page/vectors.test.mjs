@@ -51,6 +51,7 @@ test('analyzeMx matches the shared matrix cases', async () => {
         return { stray, notes };
       });
     }, V.matrix);
+    assert.equal(await tv.api(() => window.__tvTest.api.WHITE_BASE.length), 16);
     V.matrix.forEach((c, i) => {
       assert.deepEqual(got[i].stray, [], c.name + ': a foreign name is in WHITE_BASE');
       assert.deepEqual(got[i].notes, c.expect, c.name);
