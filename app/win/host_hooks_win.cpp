@@ -1,6 +1,7 @@
 #include <cstring>
 #include <windows.h>
-#include <shellapi.h>
+
+#include <shellapi.h> // after windows.h
 
 #include "app/win/main_window.h"
 #include "bridge/host_hooks.h"

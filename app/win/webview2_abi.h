@@ -82,11 +82,13 @@ struct WebMessageReceivedEventHandler;
 struct EnvironmentOptions;
 
 // Members shared by every interface struct: the vtable pointer and IUnknown.
+// clang-format off
 #define TV_WV2_INTERFACE_BODY(Self, VtblType)                                                      \
     const VtblType* lpVtbl;                                                                        \
     HRESULT QueryInterface(REFIID iid, void** out) { return lpVtbl->QueryInterface(this, iid, out); } \
     ULONG AddRef() { return lpVtbl->AddRef(this); }                                                \
     ULONG Release() { return lpVtbl->Release(this); }
+// clang-format on
 
 // ICoreWebView2Environment
 struct EnvironmentVtbl {
@@ -320,15 +322,15 @@ struct EnvironmentOptions {
 };
 
 // The entry of WebView2Loader.dll.
-using CreateEnvironmentWithOptionsFn = HRESULT(STDMETHODCALLTYPE*)(
-    PCWSTR browserExecutableFolder, PCWSTR userDataFolder, EnvironmentOptions* options,
-    EnvironmentCompletedHandler* handler);
+using CreateEnvironmentWithOptionsFn =
+    HRESULT(STDMETHODCALLTYPE*)(PCWSTR browserExecutableFolder, PCWSTR userDataFolder,
+                                EnvironmentOptions* options, EnvironmentCompletedHandler* handler);
 
 // The entry of the runtime's EmbeddedBrowserWebView.dll. runtimeType: 0 for an
 // installed runtime, 1 for a fixed-version folder.
-using CreateWebViewEnvironmentInternalFn = HRESULT(STDMETHODCALLTYPE*)(
-    bool checkRunningInstance, int runtimeType, PCWSTR userDataFolder, EnvironmentOptions* options,
-    EnvironmentCompletedHandler* handler);
+using CreateWebViewEnvironmentInternalFn =
+    HRESULT(STDMETHODCALLTYPE*)(bool checkRunningInstance, int runtimeType, PCWSTR userDataFolder,
+                                EnvironmentOptions* options, EnvironmentCompletedHandler* handler);
 
 #undef TV_WV2_INTERFACE_BODY
 #undef TV_WV2_IUNKNOWN

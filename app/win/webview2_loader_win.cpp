@@ -65,8 +65,8 @@ std::wstring registeredFolder(HKEY root, const wchar_t* clientId) {
     // the 32-bit view maps HKLM to WOW6432Node.
     std::wstring version, location;
     const std::wstring clients = updater + L"Clients\\" + clientId;
-    if (readRegString(root, clients, L"pv", version) && !version.empty() &&
-        version != L"0.0.0.0" && readRegString(root, clients, L"location", location)) {
+    if (readRegString(root, clients, L"pv", version) && !version.empty() && version != L"0.0.0.0" &&
+        readRegString(root, clients, L"location", location)) {
         location = withoutTrailingSeparators(location);
         if (!location.empty()) {
             folder = location + L"\\" + version;

@@ -109,7 +109,7 @@ struct Options : ComObject<Options, EnvironmentOptions> {
     }
 
     static constexpr EnvironmentOptionsVtbl kVtbl = {
-        QueryInterface, AddRef,     Release,   getArguments, putArguments, getLanguage,
+        QueryInterface, AddRef,    Release,   getArguments, putArguments, getLanguage,
         putLanguage,    getTarget, putTarget, getSso,       putSso};
     Options() { iface.lpVtbl = &kVtbl; }
 };
@@ -158,8 +158,8 @@ HRESULT onControllerCreated(HRESULT result, Controller* controller) {
     controller->put_Bounds(bounds);
 
     Controller2* controller2 = nullptr;
-    if (SUCCEEDED(controller->QueryInterface(kIidController2,
-                                             reinterpret_cast<void**>(&controller2))) &&
+    if (SUCCEEDED(
+            controller->QueryInterface(kIidController2, reinterpret_cast<void**>(&controller2))) &&
         controller2) {
         controller2->put_DefaultBackgroundColor(Color{255, 14, 10, 22}); // the class brush
         controller2->Release();
@@ -212,9 +212,10 @@ HRESULT onEnvironmentCreated(HRESULT result, Environment* environment) {
         return hr;
     }
     logLine("WebView2 environment ERROR");
-    MessageBoxW(gHostWindow,
-                L"Не удалось запустить WebView2 Runtime.\nУстанови Microsoft Edge WebView2 Runtime.",
-                L"Tarnveil", MB_ICONERROR | MB_OK);
+    MessageBoxW(
+        gHostWindow,
+        L"Не удалось запустить WebView2 Runtime.\nУстанови Microsoft Edge WebView2 Runtime.",
+        L"Tarnveil", MB_ICONERROR | MB_OK);
     return result;
 }
 
@@ -247,8 +248,8 @@ void startWebViewHost(HWND mainWindow, bool remoteDebugging) {
     }
     auto* handler = new EnvironmentHandler;
     const std::wstring userData = toWide(probeData);
-    const HRESULT hr = createWebView2Environment(nullptr, userData.c_str(),
-                                                 options ? options->get() : nullptr, handler->get());
+    const HRESULT hr = createWebView2Environment(
+        nullptr, userData.c_str(), options ? options->get() : nullptr, handler->get());
     if (FAILED(hr))
         logLine("CreateCoreWebView2EnvironmentWithOptions ERROR");
     handler->release();
@@ -269,6 +270,8 @@ void postJsonToPage(const std::wstring& json) {
         gWebView->PostWebMessageAsJson(json.c_str());
 }
 
-bool webViewReady() { return gWebView != nullptr; }
+bool webViewReady() {
+    return gWebView != nullptr;
+}
 
 } // namespace tv

@@ -3,9 +3,9 @@
 // that tests can drive the pieces without ending their own process.
 #include "app/log.h"
 #include "app/startup.h"
-#include "app/window.h"
 #include "app/win/main_window.h"
 #include "app/win/webview_host.h"
+#include "app/window.h"
 
 namespace tv {
 

@@ -68,7 +68,9 @@ WindowRect mainWindowRect(int screenWidth, int screenHeight) {
     return r;
 }
 
-HWND mainWindow() { return gMainWindow.load(); }
+HWND mainWindow() {
+    return gMainWindow.load();
+}
 
 void postUiText(const std::string& message) {
     HWND target = gMainWindow.load();
@@ -97,9 +99,9 @@ HWND openMainWindow(HINSTANCE instance, int showCommand) {
 
     const WindowRect r =
         mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    HWND hwnd = CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                r.left, r.top, r.width, r.height, nullptr, nullptr, instance,
-                                nullptr);
+    HWND hwnd =
+        CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                        r.left, r.top, r.width, r.height, nullptr, nullptr, instance, nullptr);
     if (!hwnd) {
         logLine("CreateWindowExW ERROR");
         return nullptr;
@@ -108,9 +110,9 @@ HWND openMainWindow(HINSTANCE instance, int showCommand) {
     setUiSink([](std::string message) { postUiText(message); });
     installHostHooks();
 
-    setDwmAttribute(hwnd, 20, TRUE); // immersive dark mode
-    setDwmAttribute(hwnd, 19, TRUE); // the same before Windows 10 20H1
-    setDwmAttribute(hwnd, 35, RGB(20, 14, 32));   // caption colour
+    setDwmAttribute(hwnd, 20, TRUE);               // immersive dark mode
+    setDwmAttribute(hwnd, 19, TRUE);               // the same before Windows 10 20H1
+    setDwmAttribute(hwnd, 35, RGB(20, 14, 32));    // caption colour
     setDwmAttribute(hwnd, 36, RGB(220, 200, 255)); // caption text colour
 
     ShowWindow(hwnd, showCommand);

@@ -167,8 +167,8 @@ std::wstring versionString(const std::vector<BYTE>& info, const wchar_t* name) {
 // is drawn), no manifest (no DPI awareness is declared).
 TEST(DesktopRun, ProgramFileCarriesOnlyTheVersionRecord) {
     const std::wstring exe = windowsPath(TV_TARNVEIL_EXE);
-    HMODULE image =
-        LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE image = LoadLibraryExW(exe.c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(image, nullptr);
     std::vector<ULONG_PTR> types;
     EnumResourceTypesW(
@@ -202,8 +202,8 @@ TEST(DesktopRun, WithoutARuntimeTheWindowStaysAndClosesCleanly) {
     ProgramRun run(L"no-runtime");
     FakeEnv env(run, nullptr, nullptr);
     ASSERT_TRUE(run.start());
-    ASSERT_TRUE(waitFor([&] { return run.logHas("CreateCoreWebView2EnvironmentWithOptions ERROR"); },
-                        10000));
+    ASSERT_TRUE(waitFor(
+        [&] { return run.logHas("CreateCoreWebView2EnvironmentWithOptions ERROR"); }, 10000));
     Sleep(300);
     EXPECT_EQ(topWindowOf(run.pid(), L"#32770"), nullptr) << "no message box for a failed call";
     DWORD_PTR r = 0;
@@ -221,8 +221,8 @@ TEST(DesktopRun, FakeRuntimeFromTheEnvironmentFolderLoadsThePage) {
         << "the page's ready was not answered";
     const auto f = run.fake();
 
-    EXPECT_EQ(f[0], "entry runtime check=1 type=1 userData=" + tv::fromWide(run.dir) +
-                        "\\ProbeData");
+    EXPECT_EQ(f[0],
+              "entry runtime check=1 type=1 userData=" + tv::fromWide(run.dir) + "\\ProbeData");
     EXPECT_TRUE(contains(f, "options none")) << "no options object without --cdp";
     char parent[32];
     std::snprintf(parent, sizeof parent, "0x%llX",
@@ -294,7 +294,8 @@ TEST(DesktopRun, LoaderBesideTheProgramIsUsed) {
                           (run.dir + L"\\WebView2Loader.dll").c_str(), FALSE));
     FakeEnv env(run, nullptr, nullptr);
     ASSERT_TRUE(run.start());
-    ASSERT_TRUE(waitFor([&] { return run.fakeHas(R"(PostWebMessageAsJson {"t":"files")"); }, 20000));
+    ASSERT_TRUE(
+        waitFor([&] { return run.fakeHas(R"(PostWebMessageAsJson {"t":"files")"); }, 20000));
     const auto f = run.fake();
     EXPECT_EQ(f[0], "entry loader folder=(null) userData=" + tv::fromWide(run.dir) + "\\ProbeData");
     expectCleanExit(run);
@@ -305,7 +306,9 @@ TEST(DesktopRun, EnvironmentFailureShowsTheMessageBoxAndKeepsTheWindow) {
     FakeEnv env(run, windowsPath(TV_FAKE_RUNTIME_DIR).c_str(), L"env-fail");
     ASSERT_TRUE(run.start());
     HWND box = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (box = topWindowOf(run.pid(), L"#32770")); }, 15000));
+    // Created hidden and filled in, then shown: wait for it to be on screen.
+    ASSERT_TRUE(waitFor(
+        [&] { return (box = topWindowOf(run.pid(), L"#32770")) && IsWindowVisible(box); }, 15000));
     EXPECT_TRUE(run.logHas("WebView2 environment ERROR")) << "logged before the box is shown";
 
     wchar_t caption[64] = {};
@@ -322,8 +325,8 @@ TEST(DesktopRun, EnvironmentFailureShowsTheMessageBoxAndKeepsTheWindow) {
 
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     ASSERT_TRUE(waitFor([&] { return !IsWindow(box); }, 5000));
-    EXPECT_TRUE(waitFor([&] { return run.fakeHas("environment handler returned 0x80004005"); },
-                        5000));
+    EXPECT_TRUE(
+        waitFor([&] { return run.fakeHas("environment handler returned 0x80004005"); }, 5000));
     EXPECT_FALSE(run.fakeHas("CreateCoreWebView2Controller"));
     EXPECT_TRUE(IsWindow(run.window)) << "the window stays open, empty";
     expectCleanExit(run);
@@ -335,8 +338,8 @@ TEST(DesktopRun, ControllerFailuresAreLoggedWithoutABox) {
         FakeEnv env(run, windowsPath(TV_FAKE_RUNTIME_DIR).c_str(), L"controller-fail");
         ASSERT_TRUE(run.start());
         ASSERT_TRUE(waitFor([&] { return run.logHas("WebView2 controller ERROR"); }, 15000));
-        EXPECT_TRUE(waitFor([&] { return run.fakeHas("controller handler returned 0x80004005"); },
-                            5000));
+        EXPECT_TRUE(
+            waitFor([&] { return run.fakeHas("controller handler returned 0x80004005"); }, 5000));
         EXPECT_EQ(topWindowOf(run.pid(), L"#32770"), nullptr);
         EXPECT_FALSE(run.fakeHas("put_Bounds"));
         expectCleanExit(run);

@@ -66,7 +66,8 @@ protected:
         if (real) {
             CopyFileW(windowsPath(TV_FAKE_DLL).c_str(), lib.c_str(), FALSE);
         } else {
-            HANDLE f = CreateFileW(lib.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            HANDLE f =
+                CreateFileW(lib.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
             CloseHandle(f);
         }
         return root + L"\\" + name;
@@ -139,7 +140,7 @@ struct CountingHandler {
     bool gotEnvironment = false;
 
     static HRESULT STDMETHODCALLTYPE qi(tv::wv2::EnvironmentCompletedHandler* self, REFIID,
-                                       void** out) {
+                                        void** out) {
         *out = self;
         return S_OK;
     }

@@ -14,8 +14,8 @@
 // "sync-fail" (the entry fails at once), "env-fail", "controller-fail",
 // "no-webview"; anything else is the normal run. After NavigateToString the
 // fake "page" posts a non-string message, then the command "ready".
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
@@ -64,7 +64,9 @@ std::string hex(unsigned long long v) {
     return buf;
 }
 
-std::string mode() { return utf8(envVar(L"TV_FAKE_WV2_MODE").c_str()); }
+std::string mode() {
+    return utf8(envVar(L"TV_FAKE_WV2_MODE").c_str());
+}
 
 // ---- asynchronous delivery through the caller's message loop ---------------
 
@@ -108,8 +110,12 @@ template <class R, class... A> R callSlot(void* object, int slot, A... args) {
     std::memcpy(&fn, &vtbl[slot], sizeof fn);
     return fn(object, args...);
 }
-void addRef(void* o) { callSlot<ULONG>(o, 1); }
-void release(void* o) { callSlot<ULONG>(o, 2); }
+void addRef(void* o) {
+    callSlot<ULONG>(o, 1);
+}
+void release(void* o) {
+    callSlot<ULONG>(o, 2);
+}
 
 // ---- our objects -----------------------------------------------------------
 
@@ -119,22 +125,24 @@ struct Iid {
     unsigned char d4[8];
 };
 constexpr Iid kUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr Iid kEnvironment = {0xB96D755E, 0x0319, 0x4E92,
-                              {0xA2, 0x96, 0x23, 0x43, 0x6F, 0x46, 0xA1, 0xFC}};
-constexpr Iid kController = {0x4D00C0D1, 0x9434, 0x4EB6,
-                             {0x80, 0x78, 0x86, 0x97, 0xA5, 0x60, 0x33, 0x4F}};
-constexpr Iid kController2 = {0xC979903E, 0xD4CA, 0x4228,
-                              {0x92, 0xEB, 0x47, 0xEE, 0x3F, 0xA9, 0x6E, 0xAB}};
-constexpr Iid kWebView = {0x76ECEACB, 0x0462, 0x4D94,
-                          {0xAC, 0x83, 0x42, 0x3A, 0x67, 0x93, 0x77, 0x5E}};
-constexpr Iid kSettings = {0xE562E4F0, 0xD7FA, 0x43AC,
-                           {0x8D, 0x71, 0xC0, 0x51, 0x50, 0x49, 0x9F, 0x00}};
-constexpr Iid kArgs = {0x0F99A40C, 0xE962, 0x4207,
-                       {0x9E, 0x92, 0xE3, 0xD5, 0x42, 0xEF, 0xF8, 0x49}};
-constexpr Iid kOptions = {0x2FDE08A8, 0x1E9A, 0x4766,
-                          {0x8C, 0x05, 0x95, 0xA9, 0xCE, 0xB9, 0xD1, 0xC5}};
+constexpr Iid kEnvironment = {
+    0xB96D755E, 0x0319, 0x4E92, {0xA2, 0x96, 0x23, 0x43, 0x6F, 0x46, 0xA1, 0xFC}};
+constexpr Iid kController = {
+    0x4D00C0D1, 0x9434, 0x4EB6, {0x80, 0x78, 0x86, 0x97, 0xA5, 0x60, 0x33, 0x4F}};
+constexpr Iid kController2 = {
+    0xC979903E, 0xD4CA, 0x4228, {0x92, 0xEB, 0x47, 0xEE, 0x3F, 0xA9, 0x6E, 0xAB}};
+constexpr Iid kWebView = {
+    0x76ECEACB, 0x0462, 0x4D94, {0xAC, 0x83, 0x42, 0x3A, 0x67, 0x93, 0x77, 0x5E}};
+constexpr Iid kSettings = {
+    0xE562E4F0, 0xD7FA, 0x43AC, {0x8D, 0x71, 0xC0, 0x51, 0x50, 0x49, 0x9F, 0x00}};
+constexpr Iid kArgs = {
+    0x0F99A40C, 0xE962, 0x4207, {0x9E, 0x92, 0xE3, 0xD5, 0x42, 0xEF, 0xF8, 0x49}};
+constexpr Iid kOptions = {
+    0x2FDE08A8, 0x1E9A, 0x4766, {0x8C, 0x05, 0x95, 0xA9, 0xCE, 0xB9, 0xD1, 0xC5}};
 
-bool same(REFIID a, const Iid& b) { return std::memcmp(&a, &b, sizeof b) == 0; }
+bool same(REFIID a, const Iid& b) {
+    return std::memcmp(&a, &b, sizeof b) == 0;
+}
 
 enum Kind { kEnv, kCtl, kWv, kSet, kArg, kKinds };
 constexpr const char* kKindName[kKinds] = {"Environment", "Controller", "WebView", "Settings",
@@ -145,8 +153,8 @@ struct Object {
     void** vtbl;
     Kind kind;
     LONG refs = 1;
-    std::wstring text;     // args: the posted text
-    bool isString = true;  // args: false for a posted non-string
+    std::wstring text;    // args: the posted text
+    bool isString = true; // args: false for a posted non-string
 };
 
 template <int K, int Slot> HRESULT STDMETHODCALLTYPE unexpected(void*) {
@@ -163,8 +171,12 @@ template <class Fn> void put(std::vector<void*>& v, int slot, Fn fn) {
 }
 
 HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out);
-ULONG STDMETHODCALLTYPE objAddRef(Object* self) { return InterlockedIncrement(&self->refs); }
-ULONG STDMETHODCALLTYPE objRelease(Object* self) { return InterlockedDecrement(&self->refs); }
+ULONG STDMETHODCALLTYPE objAddRef(Object* self) {
+    return InterlockedIncrement(&self->refs);
+}
+ULONG STDMETHODCALLTYPE objRelease(Object* self) {
+    return InterlockedDecrement(&self->refs);
+}
 
 Object* gEnvironment;
 Object* gController;
@@ -232,8 +244,8 @@ HRESULT STDMETHODCALLTYPE putBackground(Object*, Color c) {
 
 // Settings: get/put pairs from slot 3 on.
 constexpr const char* kSettingName[] = {
-    "IsScriptEnabled",   "IsWebMessageEnabled",           "AreDefaultScriptDialogsEnabled",
-    "IsStatusBarEnabled", "AreDevToolsEnabled",           "AreDefaultContextMenusEnabled",
+    "IsScriptEnabled",       "IsWebMessageEnabled", "AreDefaultScriptDialogsEnabled",
+    "IsStatusBarEnabled",    "AreDevToolsEnabled",  "AreDefaultContextMenusEnabled",
     "AreHostObjectsAllowed", "IsZoomControlEnabled"};
 BOOL gSettingValue[8] = {TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, TRUE};
 template <int I> HRESULT STDMETHODCALLTYPE getSetting(Object*, BOOL* v) {
@@ -409,15 +421,17 @@ HRESULT startEnvironment(void* options, void* handler) {
 } // namespace
 
 extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE
-CreateWebViewEnvironmentWithOptionsInternal(bool checkRunningInstance, int runtimeType,
-                                            PCWSTR userDataFolder, void* options, void* handler) {
+    CreateWebViewEnvironmentWithOptionsInternal(bool checkRunningInstance, int runtimeType,
+                                                PCWSTR userDataFolder, void* options,
+                                                void* handler) {
     record("entry runtime check=" + std::to_string(checkRunningInstance ? 1 : 0) +
            " type=" + std::to_string(runtimeType) + " userData=" + utf8(userDataFolder));
     return startEnvironment(options, handler);
 }
 
-extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateCoreWebView2EnvironmentWithOptions(
-    PCWSTR browserExecutableFolder, PCWSTR userDataFolder, void* options, void* handler) {
+extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE
+    CreateCoreWebView2EnvironmentWithOptions(PCWSTR browserExecutableFolder, PCWSTR userDataFolder,
+                                             void* options, void* handler) {
     record("entry loader folder=" + utf8(browserExecutableFolder) +
            " userData=" + utf8(userDataFolder));
     return startEnvironment(options, handler);

@@ -63,12 +63,24 @@ void deallocate(void* p) {
 
 } // namespace
 
-void* operator new(std::size_t n) { return allocate(n); }
-void* operator new[](std::size_t n) { return allocate(n); }
-void operator delete(void* p) noexcept { deallocate(p); }
-void operator delete[](void* p) noexcept { deallocate(p); }
-void operator delete(void* p, std::size_t) noexcept { deallocate(p); }
-void operator delete[](void* p, std::size_t) noexcept { deallocate(p); }
+void* operator new(std::size_t n) {
+    return allocate(n);
+}
+void* operator new[](std::size_t n) {
+    return allocate(n);
+}
+void operator delete(void* p) noexcept {
+    deallocate(p);
+}
+void operator delete[](void* p) noexcept {
+    deallocate(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    deallocate(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    deallocate(p);
+}
 
 namespace tvtest {
 
@@ -79,7 +91,9 @@ void AllocationCapture::begin() {
     tCapturing = true;
 }
 
-void AllocationCapture::end() { tCapturing = false; }
+void AllocationCapture::end() {
+    tCapturing = false;
+}
 
 size_t AllocationCapture::blocks() const {
     return static_cast<size_t>(std::min(gBlockCount.load(), kMaxBlocks));
@@ -156,8 +170,8 @@ bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
         const ULONGLONG now = GetTickCount64();
         if (now >= end)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(50, end - now)),
-                                  QS_ALLINPUT);
+        MsgWaitForMultipleObjects(
+            0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(50, end - now)), QS_ALLINPUT);
     }
 }
 
@@ -195,7 +209,7 @@ std::vector<std::string> logMessages(const std::wstring& path) {
     for (std::string& line : readLines(path)) {
         const size_t cut = line.find("] ");
         out.push_back(line.rfind("[", 0) == 0 && cut != std::string::npos ? line.substr(cut + 2)
-                                                                         : line);
+                                                                          : line);
     }
     return out;
 }
@@ -253,7 +267,9 @@ ScopedEnv::ScopedEnv(const wchar_t* name, const wchar_t* value) : name_(name) {
     SetEnvironmentVariableW(name, value);
 }
 
-ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
+ScopedEnv::~ScopedEnv() {
+    SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+}
 
 std::vector<uint32_t> iconPixels(HICON icon, int& size) {
     size = 0;

@@ -16,11 +16,17 @@ namespace {
 
 using namespace tvtest;
 
-std::wstring recordPath() { return windowsPath(TV_WIN_TEST_WORK) + L"\\inproc-fake.log"; }
+std::wstring recordPath() {
+    return windowsPath(TV_WIN_TEST_WORK) + L"\\inproc-fake.log";
+}
 
-std::vector<std::string> record() { return readLines(recordPath()); }
+std::vector<std::string> record() {
+    return readLines(recordPath());
+}
 
-bool recorded(const std::string& line) { return contains(record(), line); }
+bool recorded(const std::string& line) {
+    return contains(record(), line);
+}
 
 std::string lastBounds() {
     std::string last;

@@ -29,7 +29,7 @@ TEST(WindowRect, CentredAndBoundedByTheScreen) {
         int w, h;
         tv::WindowRect want;
     } cases[] = {
-        {1280, 900, {20, 40, 1240, 820}},   // exactly fits the largest size
+        {1280, 900, {20, 40, 1240, 820}},    // exactly fits the largest size
         {1920, 1080, {340, 130, 1240, 820}}, // capped and centred
         {1024, 768, {20, 40, 984, 688}},     // 20 px at the sides, 40 at top and bottom
         {1025, 769, {20, 40, 985, 689}},     // odd margins are halved toward zero
@@ -79,7 +79,9 @@ TEST(AppIcon, PixelsReadBackFromTheIcon) {
     }
 }
 
-std::wstring logPath() { return tv::toWide(tv::joinPath(tv::executableDir(), "probe.log")); }
+std::wstring logPath() {
+    return tv::toWide(tv::joinPath(tv::executableDir(), "probe.log"));
+}
 
 class MainWindow : public ::testing::Test {
 protected:
@@ -100,8 +102,8 @@ protected:
 
     static std::vector<std::string> newLogLines() {
         std::vector<std::string> all = logMessages(logPath());
-        return std::vector<std::string>(all.begin() + static_cast<long>(std::min(logStart, all.size())),
-                                        all.end());
+        return std::vector<std::string>(
+            all.begin() + static_cast<long>(std::min(logStart, all.size())), all.end());
     }
 };
 
@@ -113,7 +115,8 @@ TEST_F(MainWindow, CreatedWithTheSizeRuleAndTheMinimumSize) {
     EXPECT_STREQ(cls, L"TarnveilClass");
     EXPECT_STREQ(title, L"Tarnveil \u2014 Veldrane");
     const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
-    EXPECT_EQ(style & (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
+    EXPECT_EQ(style & (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN),
+              WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
     EXPECT_TRUE(IsWindowVisible(hwnd));
 
     // The screens the tests run on (see tests/win/CMakeLists.txt). On 800 x 600
@@ -152,7 +155,8 @@ TEST_F(MainWindow, CreatedWithTheSizeRuleAndTheMinimumSize) {
 
     // The class paints the dark ground; the window itself erases nothing.
     LOGBRUSH lb{};
-    GetObjectW(reinterpret_cast<HBRUSH>(GetClassLongPtrW(hwnd, GCLP_HBRBACKGROUND)), sizeof lb, &lb);
+    GetObjectW(reinterpret_cast<HBRUSH>(GetClassLongPtrW(hwnd, GCLP_HBRBACKGROUND)), sizeof lb,
+               &lb);
     EXPECT_EQ(lb.lbColor, RGB(14, 10, 22));
     HDC dc = GetDC(hwnd);
     EXPECT_EQ(SendMessageW(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0), 1);
@@ -214,14 +218,14 @@ TEST_F(MainWindow, WithoutARuntimeTheFailureIsLoggedAndTheWindowStaysUsable) {
     GetWindowRect(hwnd, &r);
     EXPECT_EQ(r.right - r.left, 1000);
     EXPECT_EQ(r.bottom - r.top, 700);
-
 }
 
 TEST_F(MainWindow, UiMessagesBeforeTheWebViewAreFreedUndelivered) {
     AllocationCapture capture;
     capture.begin();
     // Long enough that the text needs a heap buffer of its own.
-    tv::postUiMessage(R"({"t":"msg","text":"a UI message that arrives before any web view exists"})");
+    tv::postUiMessage(
+        R"({"t":"msg","text":"a UI message that arrives before any web view exists"})");
     capture.end();
     // The copy that travels with the window message (the string and its buffer).
     ASSERT_GE(capture.live(), 2u) << "the sink makes a heap copy for the window message";
@@ -306,7 +310,8 @@ TEST_F(MainWindow, ClosingSetsCancelFirstThenEndsTheLoop) {
 
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_TRUE(tv::cancelFlag().load());
-    EXPECT_EQ(gCancelAtDestroy.load(), 1) << "the cancel flag is set before the window is destroyed";
+    EXPECT_EQ(gCancelAtDestroy.load(), 1)
+        << "the cancel flag is set before the window is destroyed";
 
     // Posts to the destroyed window fail: the sink frees its copy itself.
     AllocationCapture capture;
