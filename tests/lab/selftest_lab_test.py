@@ -51,7 +51,7 @@ class SelfTest(unittest.TestCase):
         text = cls.raw.decode("utf-8")
         eol = "\r\n" if ARGS.wrapper else "\n"
         cls.eol_ok = text.endswith(eol) and (eol == "\r\n" or "\r" not in text)
-        cls.lines = text[:-len(eol)].split(eol)
+        cls.lines = text[:-len(eol)].lstrip("\ufeff").split(eol)
         cls.msgs = [TIMESTAMP.sub("", l, count=1) for l in cls.lines]
 
     def test_exit_code_and_no_directories(self):
@@ -63,11 +63,11 @@ class SelfTest(unittest.TestCase):
         self.assertTrue(self.raw.startswith(b"\xef\xbb\xbf"))
         self.assertTrue(self.eol_ok)
         for l in self.lines:
-            self.assertRegex(l.lstrip("\ufeff"), TIMESTAMP)
+            self.assertRegex(l, TIMESTAMP)
 
     def test_line_order(self):
         m = self.msgs
-        self.assertEqual(m[0].lstrip("\ufeff"), BANNER)
+        self.assertEqual(m[0], BANNER)
         self.assertEqual(len(m), 1 + 7 + 12 + 1 + 1, "\n".join(m))
         for i, (host, sni) in enumerate(TARGETS):
             g = TARGET.match(m[1 + i])

@@ -1,0 +1,74 @@
+// The front's status and matrix rules against the vectors the page's tests
+// read too, so the two readings cannot drift apart.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "cli/json.h"
+#include "cli/rules.h"
+
+namespace tv::cli {
+namespace {
+
+Json loadVectors() {
+    std::ifstream in(std::string(TV_SOURCE_DIR) + "/tests/vectors/status_matrix.json",
+                     std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    auto j = parseJson(ss.str());
+    return j ? *j : Json{};
+}
+
+std::vector<std::string> strings(const Json* arr) {
+    std::vector<std::string> out;
+    if (arr)
+        for (const auto& v : arr->arr)
+            out.push_back(v.str);
+    return out;
+}
+
+TEST(SharedVectors, Status) {
+    const Json v = loadVectors();
+    const Json* cases = v.get("status");
+    ASSERT_TRUE(cases);
+    ASSERT_GE(cases->arr.size(), 5u);
+    for (const auto& c : cases->arr) {
+        std::vector<DomainRow> rows;
+        for (const auto& r : c.get("rows")->arr) {
+            DomainRow row{r.getString("host"), r.getString("group"), std::nullopt};
+            if (const Json* vd = r.get("verdict"); vd && vd->type == Json::Type::String)
+                row.verdict = vd->str;
+            rows.push_back(row);
+        }
+        const Status s = calcStatus(rows);
+        EXPECT_EQ(s.k, c.get("expect")->getString("k")) << c.getString("name");
+        EXPECT_EQ(s.txt, c.get("expect")->getString("txt")) << c.getString("name");
+    }
+}
+
+TEST(SharedVectors, MatrixNotes) {
+    const Json v = loadVectors();
+    const Json* cases = v.get("matrix");
+    ASSERT_TRUE(cases);
+    ASSERT_GE(cases->arr.size(), 5u);
+    for (const auto& c : cases->arr) {
+        std::map<std::string, MatrixCell> cells;
+        for (const auto& x : c.get("cells")->arr)
+            cells[x.getString("ip") + "|" + x.getString("sni")] =
+                MatrixCell{x.getString("verdict"), x.getString("tcp")};
+        const auto white = strings(c.get("white"));
+        const auto notes = analyzeMatrix(strings(c.get("ips")), strings(c.get("snis")), cells,
+                                         std::set<std::string>(white.begin(), white.end()));
+        const auto& expect = c.get("expect")->arr;
+        ASSERT_EQ(notes.size(), expect.size()) << c.getString("name");
+        for (size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_EQ(notes[i].ip, expect[i].getString("ip")) << c.getString("name");
+            EXPECT_EQ(notes[i].cls, expect[i].getString("cls")) << c.getString("name");
+            EXPECT_EQ(notes[i].text, expect[i].getString("text")) << c.getString("name");
+        }
+    }
+}
+
+} // namespace
+} // namespace tv::cli
