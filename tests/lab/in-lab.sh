@@ -8,8 +8,9 @@
 # (default open) and the IP-information behaviour (default success), runs CMD
 # in tv-client, restores open/success and returns CMD's exit code.
 #
-# With TV_WINEPREFIX set, a wineserver of that prefix running outside tv-client
-# is stopped first, so that the one Wine starts for CMD lives inside the lab.
+# With TV_WINEPREFIX set (here, or by `env` at the head of CMD), a wineserver
+# of that prefix running outside tv-client is stopped first, so that the one
+# Wine starts for CMD lives inside the lab.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 lab="$here/lab.sh"
@@ -58,10 +59,21 @@ bash "$lab" censor "${censor[@]}" >/dev/null 9>&- || exit 1
 bash "$lab" ipinfo "$ipinfo" >/dev/null || exit 1
 
 # A wineserver serves every socket of its prefix's programs from its own
-# network namespace: one of this prefix started outside the lab must go.
-if [ -n "${TV_WINEPREFIX:-}" ] && [ -d "$TV_WINEPREFIX" ]; then
-  dev="$(stat -c %D "$TV_WINEPREFIX")"
-  ino="$(stat -c %i "$TV_WINEPREFIX")"
+# network namespace: one of this prefix started outside the lab must go. The
+# prefix comes from our environment or from an `env TV_WINEPREFIX=...` in CMD.
+prefix="${TV_WINEPREFIX:-}"
+if [ "$1" = env ]; then
+  for a in "${@:2}"; do
+    case "$a" in
+      TV_WINEPREFIX=*) prefix="${a#TV_WINEPREFIX=}" ;;
+      *=*) ;;
+      *) break ;;
+    esac
+  done
+fi
+if [ -n "$prefix" ] && [ -d "$prefix" ]; then
+  dev="$(stat -c %D "$prefix")"
+  ino="$(stat -c %i "$prefix")"
   sdir="$(printf '/tmp/.wine-%d/server-%x-%x' "$(id -u)" "0x$dev" "$ino")"
   lab_ns="$(ip netns exec tv-client readlink /proc/self/ns/net)"
   for p in /proc/[0-9]*; do
@@ -69,7 +81,7 @@ if [ -n "${TV_WINEPREFIX:-}" ] && [ -d "$TV_WINEPREFIX" ]; then
     case "$(readlink "$p/exe" 2>/dev/null)" in *wineserver*) ;; *) continue ;; esac
     [ "$(readlink "$p/ns/net" 2>/dev/null)" = "$lab_ns" ] && continue
     pid="${p#/proc/}"
-    echo "in-lab: stopping wineserver $pid of $TV_WINEPREFIX (outside the lab)" >&2
+    echo "in-lab: stopping wineserver $pid of $prefix (outside the lab)" >&2
     kill -TERM "$pid" 2>/dev/null
     for _ in $(seq 30); do [ -d "$p" ] || break; sleep 0.1; done
     kill -KILL "$pid" 2>/dev/null

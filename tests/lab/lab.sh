@@ -78,10 +78,13 @@ lab_processes() {
     for ns in "${NS[@]}"; do
       ns_exists "$ns" && ip netns pids "$ns" 2>/dev/null
     done
-    for p in /proc/[0-9]*; do
-      tr '\0' '\n' <"$p/cmdline" 2>/dev/null | sed -n 2p | grep -qxF "$DAEMON" && echo "${p#/proc/}"
-    done
+    server_processes
   } | grep -vxF -f <(ancestors)
+}
+
+server_processes() {
+  # Processes with our server script as one of their arguments.
+  grep -lzxF -f <(printf "%s\n" "$DAEMON") /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3
 }
 
 ancestors() {

@@ -490,6 +490,9 @@ class Server:
 
 
 def main():
+    # Inherited descriptors would keep their holders' locks (e.g. a caller's
+    # `flock /tmp/tv-lab.lock lab.sh up`) alive for as long as the lab runs.
+    os.closerange(3, 65536)
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     threading.stack_size(256 * 1024)
     Server(RUN).serve()

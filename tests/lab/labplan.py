@@ -235,7 +235,9 @@ def parse_modes(args):
             if mode not in MODES:
                 raise ValueError("unknown censor mode: %s (known: %s)" % (mode, " ".join(MODES)))
             lst = [x for x in items.split(",") if x] if eq else None
-            if lst is not None and mode == "ip-block":
+            if lst is not None and mode == "open":
+                raise ValueError("open takes no list")
+            if lst is not None and mode in ("allowlist", "ip-block", "udp53-drop"):
                 for x in lst:
                     ipaddress.IPv4Network(x, strict=False)
             if lst is not None and mode in ("sni-rst", "sni-drop"):
