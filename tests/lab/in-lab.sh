@@ -74,10 +74,13 @@ fi
 if [ -n "$prefix" ] && [ -d "$prefix" ]; then
   dev="$(stat -c %D "$prefix")"
   ino="$(stat -c %i "$prefix")"
-  sdir="$(printf '/tmp/.wine-%d/server-%x-%x' "$(id -u)" "0x$dev" "$ino")"
+  # A wineserver works in <tmp>/<wine dir>/server-<dev>-<inode> of its prefix
+  # (the parent directory's name differs between Wine builds).
+  sdir="$(printf 'server-%x-%x' "0x$dev" "$ino")"
   lab_ns="$(ip netns exec tv-client readlink /proc/self/ns/net)"
   for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/cwd" 2>/dev/null)" = "$sdir" ] || continue
+    cwd="$(readlink "$p/cwd" 2>/dev/null)" || continue
+    [ "${cwd##*/}" = "$sdir" ] || continue
     case "$(readlink "$p/exe" 2>/dev/null)" in *wineserver*) ;; *) continue ;; esac
     [ "$(readlink "$p/ns/net" 2>/dev/null)" = "$lab_ns" ] && continue
     pid="${p#/proc/}"
