@@ -1,6 +1,8 @@
 // fetchIpInfo on libcurl. WinHTTP's four time-outs (resolve, connect, send,
 // receive, each `timeoutMs`) become a connect limit of 2 x timeoutMs (resolve
-// and connect) and an overall limit of 4 x timeoutMs (all four).
+// and connect) and an overall limit of 4 x timeoutMs (all four); a silent
+// server is given up after `timeoutMs` without a byte (rounded up to whole
+// seconds, curl's unit), as a receive time-out would.
 #include <curl/curl.h>
 #include <memory>
 #include <mutex>
@@ -53,6 +55,8 @@ std::string fetchIpInfo(int32_t timeoutMs) {
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, 2 * t);
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, 4 * t);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, (t + 999) / 1000);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L); // safe on worker threads
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
