@@ -46,8 +46,10 @@ enum class RunStart {
 // Starts a scan run and returns at once (UI thread, or the command-line
 // front's main thread). The timeout and the worker count are bounded here;
 // the worker count is not reduced to the number of jobs (surplus workers end
-// at once). An empty job list still runs and posts only `done`.
-// Clears the cancel flag when the run is accepted.
+// at once); jobs past kMaxJobs are dropped. An empty job list still runs and
+// posts only `done`. Clears the cancel flag when the run is accepted. When
+// some worker threads cannot be started the others share the jobs; when none
+// can, the pool thread probes them itself.
 RunStart startScan(int32_t runId, std::vector<ProbeJob> jobs, int32_t timeoutMs,
                    int32_t workerCount, bool doHttp);
 
