@@ -17,6 +17,7 @@ control over what goes out in which TCP segment.
 import fcntl
 import json
 import os
+import queue
 import selectors
 import signal
 import socket
@@ -38,6 +39,8 @@ TLS_BEHAVIOURS = {
     "httpnone", "httpclose", "httpalert", "httpsplit",
 }
 RAW_BEHAVIOURS = {"rst", "silent", "close"}
+PLAIN_BEHAVIOURS = {"site", "anyname", "ok", "wrongname", "selfsigned", "expired", "alert",
+                    "clientcert", "http301", "http10", "http2", "httpnone"}
 
 _log_lock = threading.Lock()
 
@@ -276,6 +279,41 @@ def page(name):
         "Connection: close"])
 
 
+ANSWERS = {
+    "http301": http_response("HTTP/1.1 301 Moved Permanently", b"", [
+        "Location: https://ok.lab.test/", "Content-Length: 0", "Connection: close"]),
+    "http10": http_response("HTTP/1.0 200 OK", b"<p>lab host http10</p>\n", [
+        "Content-Type: text/html", "Content-Length: 23"]),
+    "http2": http_response("HTTP/2 200", b"", ["content-type: text/html", "content-length: 0"]),
+}
+
+
+class Pool:
+    """Threads that are reused: a job goes to an idle thread, or to a new one
+    when none is idle, so a connection never waits behind a slow one."""
+
+    def __init__(self):
+        self.jobs = queue.SimpleQueue()
+        self.idle = 0
+        self.lock = threading.Lock()
+
+    def submit(self, fn, *args):
+        with self.lock:
+            spawn = self.idle == 0
+            if not spawn:
+                self.idle -= 1
+        self.jobs.put((fn, args))
+        if spawn:
+            threading.Thread(target=self.work, daemon=True).start()
+
+    def work(self):
+        while True:
+            fn, args = self.jobs.get()
+            fn(*args)
+            with self.lock:
+                self.idle += 1
+
+
 class Server:
     def __init__(self, run):
         self.run = run
@@ -284,6 +322,7 @@ class Server:
         self.dns = Dns(self.plan)
         self.ca = os.path.join(run, "ca.pem")
         self.contexts = {}
+        self.pool = Pool()
 
     # -- TLS contexts
 
@@ -322,6 +361,9 @@ class Server:
             elif b == "close":
                 finish(sock)
             return
+        if b in PLAIN_BEHAVIOURS:
+            self.serve_plain(sock, host)
+            return
         tls = Tls(sock, self.contexts[host["name"]])
         if b == "onebyte":
             ok = tls.handshake(send=lambda d: send_bytewise(sock, d))
@@ -336,9 +378,6 @@ class Server:
         if not req:
             finish(sock)
             return
-        if b == "httpnone":
-            drain_until_eof(sock, HOLD)
-            return
         if b == "httpclose":
             finish(sock)
             return
@@ -346,27 +385,51 @@ class Server:
             tls.close_notify()
             finish(sock)
             return
-        if b == "appdata":
-            pass
-        elif b == "http301":
-            tls.write(http_response("HTTP/1.1 301 Moved Permanently", b"", [
-                "Location: https://ok.lab.test/", "Content-Length: 0", "Connection: close"]))
-        elif b == "http10":
-            body = b"<p>lab host http10</p>\n"
-            tls.write(http_response("HTTP/1.0 200 OK", body, [
-                "Content-Type: text/html", "Content-Length: %d" % len(body)]))
-        elif b == "http2":
-            tls.write(http_response("HTTP/2 200", b"", [
-                "content-type: text/html", "content-length: 0"]))
-        elif b == "httpsplit":
+        if b == "httpsplit":
             # Two TLS records, sent as two segments: "HTTP/1.1 2" | "00 OK\r\n...".
             resp = page(host["name"])
             tls.write(resp[:10])
             tls.write(resp[10:])
-        else:
+        elif b != "appdata":  # appdata's answer went out with the handshake
             tls.write(page(host["name"]))
         tls.close_notify()
         finish(sock)
+
+    def serve_plain(self, sock, host):
+        """Hosts without byte-level tricks: the handshake and the answer run in
+        OpenSSL's own socket loop, which keeps the many-client load cheap."""
+        b = host["behaviour"]
+        tls = self.contexts[host["name"]].wrap_socket(sock, server_side=True,
+                                                      do_handshake_on_connect=False)
+        try:
+            try:
+                tls.do_handshake()
+            except ssl.SSLError:
+                # The alert is out; FIN and read what the client still sends,
+                # so that closing does not turn into a reset.
+                finish(tls, 2.0)
+                return
+            req = b""
+            while b"\r\n\r\n" not in req and len(req) < 65536:
+                chunk = tls.recv(16384)
+                if not chunk:
+                    return
+                req += chunk
+            if b == "httpnone":
+                drain_until_eof(tls, HOLD)
+                return
+            tls.sendall(ANSWERS.get(b) or page(host["name"]))
+            # close_notify, then FIN at once (a blocking unwrap would wait for
+            # the client's close_notify); the client's own close ends the wait.
+            tls.setblocking(False)
+            try:
+                tls.unwrap()
+            except (ssl.SSLWantReadError, ssl.SSLWantWriteError):
+                pass
+            tls.settimeout(IDLE)
+            finish(tls)
+        finally:
+            tls.close()
 
     def ipinfo_mode(self):
         try:
@@ -485,8 +548,7 @@ class Server:
                 except OSError:
                     continue
                 conn.setblocking(True)
-                threading.Thread(target=self.handle, args=(conn, peer, kind, host),
-                                 daemon=True).start()
+                self.pool.submit(self.handle, conn, peer, kind, host)
 
 
 def main():
