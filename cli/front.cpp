@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -111,8 +112,13 @@ bool isInteger(const std::string& s) {
     return true;
 }
 
+// UTF-8 file names, also on Windows where narrow paths mean the ANSI code page.
+std::filesystem::path u8path(const std::string& s) {
+    return std::filesystem::path(std::u8string(s.begin(), s.end()));
+}
+
 bool fileExists(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(u8path(path), std::ios::binary);
     return f.good();
 }
 
@@ -178,7 +184,7 @@ std::optional<std::string> readInput(const std::string& path) {
         ss << std::cin.rdbuf();
         return ss.str();
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(u8path(path), std::ios::binary);
     if (!in)
         return std::nullopt;
     ss << in.rdbuf();

@@ -28,7 +28,7 @@ class Cli:
         self.dir = tempfile.mkdtemp(prefix="tv-cli-")
         self.program = os.path.join(self.dir, os.path.basename(program))
         shutil.copy2(program, self.program)
-        self.wrapper = wrapper
+        self.wrapper = os.path.abspath(wrapper) if wrapper else ""
 
     def run(self, *args, stdin=None, timeout=240):
         cmd = ([self.wrapper] if self.wrapper else []) + [self.program] + list(args)

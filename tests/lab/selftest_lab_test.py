@@ -37,7 +37,7 @@ def run_selftest():
     d = tempfile.mkdtemp(prefix="tv-selftest-")
     exe = os.path.join(d, os.path.basename(ARGS.exe))
     shutil.copy2(ARGS.exe, exe)
-    cmd = ([ARGS.wrapper] if ARGS.wrapper else []) + [exe, "--selftest", "--cdp"]
+    cmd = ([os.path.abspath(ARGS.wrapper)] if ARGS.wrapper else []) + [exe, "--selftest", "--cdp"]
     p = subprocess.run(cmd, capture_output=True, timeout=300, cwd=d)
     with open(os.path.join(d, "probe.log"), "rb") as f:
         raw = f.read()
