@@ -45,8 +45,7 @@ PageState& page() {
     return p;
 }
 
-void sendBatch(WebKitWebView* view, const std::vector<std::string>& items, size_t from,
-               size_t to) {
+void sendBatch(WebKitWebView* view, const std::vector<std::string>& items, size_t from, size_t to) {
     GVariantBuilder list;
     g_variant_builder_init(&list, G_VARIANT_TYPE("a{sv}"));
     int32_t added = 0;

@@ -8,7 +8,9 @@ void clipboardGet(GtkClipboard*, GtkSelectionData* selection, guint, gpointer te
     gtk_selection_data_set_text(selection, static_cast<const gchar*>(text), -1);
 }
 
-void clipboardClear(GtkClipboard*, gpointer text) { g_free(text); }
+void clipboardClear(GtkClipboard*, gpointer text) {
+    g_free(text);
+}
 
 // The text is offered in every text format; the clipboard owns a copy until
 // another program takes the clipboard over.

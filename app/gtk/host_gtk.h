@@ -48,13 +48,10 @@ inline constexpr int kIconSizes[] = {16, 32, 48, 64, 128};
 // shown yet. Closing it (delete-event) sets the cancel flag first.
 GtkWindow* createMainWindow();
 
-// The page side of the message channel, as injected at document start.
-std::string_view pageShimScript();
-
 struct WebHostConfig {
-    std::string dataDir;      // the web view's data and cache base (ProbeData)
-    std::string_view page;    // the HTML document to show
-    bool automation = false;  // WebDriver may drive the window (--cdp)
+    std::string dataDir;     // the web view's data and cache base (ProbeData)
+    std::string_view page;   // the HTML document to show
+    bool automation = false; // WebDriver may drive the window (--cdp)
     // Receives each string the page posts, in order, on the main thread.
     std::function<void(const std::string&)> onCommand;
 };

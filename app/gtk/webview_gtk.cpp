@@ -124,10 +124,10 @@ void showEngineError(Host* host) {
     if (host->failureShown)
         return;
     host->failureShown = true;
-    GtkWidget* dialog =
-        gtk_message_dialog_new(host->window,
-                               static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                               GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", kEngineErrorText);
+    GtkWidget* dialog = gtk_message_dialog_new(
+        host->window,
+        static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+        GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", kEngineErrorText);
     gtk_window_set_title(GTK_WINDOW(dialog), "Tarnveil");
     g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
     gtk_widget_show(dialog);
@@ -218,8 +218,6 @@ void onViewDestroyed(GtkWidget* widget, gpointer) {
 
 } // namespace
 
-std::string_view pageShimScript() { return kShim; }
-
 WebKitWebView* startWebHost(GtkWindow* window, const WebHostConfig& config) {
     const std::string cacheDir = config.dataDir + "/Cache";
     WebKitWebsiteDataManager* data =
@@ -245,9 +243,9 @@ WebKitWebView* startWebHost(GtkWindow* window, const WebHostConfig& config) {
 
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     const std::string shim(kShim);
-    WebKitUserScript* script = webkit_user_script_new(
-        shim.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    WebKitUserScript* script =
+        webkit_user_script_new(shim.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(content, script);
     webkit_user_script_unref(script);
     // Connected before registering, so no message can come in unseen.

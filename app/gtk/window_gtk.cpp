@@ -72,8 +72,8 @@ GtkWindow* createMainWindow() {
 
     // The ground colour shows until the web view paints.
     GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(css, "window.tarnveil-main { background-color: rgb(14, 10, 22); }",
-                                    -1, nullptr);
+    gtk_css_provider_load_from_data(
+        css, "window.tarnveil-main { background-color: rgb(14, 10, 22); }", -1, nullptr);
     GtkStyleContext* style = gtk_widget_get_style_context(GTK_WIDGET(window));
     gtk_style_context_add_class(style, "tarnveil-main");
     gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(css),

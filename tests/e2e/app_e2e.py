@@ -17,6 +17,9 @@ ProbeData/ of the run lie there and nowhere else. Run on a virtual display
                                           by the page streams `res` messages
                                           into it and ends with `done`
 
+  app_e2e.py packaging --icons DIR --desktop FILE
+                                          the desktop entry and the icon PNGs
+
 Common options: --app PROGRAM --xwin E2E_XWIN --artifacts DIR.
 """
 import argparse
@@ -67,7 +70,7 @@ def wait_for(pred, timeout, step=0.1):
 class Run:
     """One copy of the program in its own directory."""
 
-    def __init__(self, app, keep_dir=None):
+    def __init__(self, app):
         self.dir = tempfile.mkdtemp(prefix="tv-e2e-app-")
         self.app = os.path.join(self.dir, "tarnveil")
         shutil.copy2(app, self.app)
@@ -128,13 +131,14 @@ def image_stats(path):
 
 
 def pixel(path, x, y):
+    """The channel values of one pixel: (r, g, b) or (r, g, b, a)."""
     out = subprocess.run(["convert", path, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",
                           "txt:-"], capture_output=True, text=True, timeout=60).stdout
     # "0,0: (14,10,22)  #0E0A16  srgb(14,10,22)"
     for line in out.splitlines():
         if line.startswith("0,0:"):
             nums = line.split("(")[1].split(")")[0].split(",")
-            return tuple(int(float(v)) for v in nums[:3])
+            return tuple(int(float(v)) for v in nums[:4])
     return None
 
 
@@ -189,6 +193,37 @@ def test_window(opts):
               "the last log line is the exit line (got %r)" % (lines[-1] if lines else None))
     finally:
         run.finish()
+
+
+def test_packaging(opts):
+    entry = {}
+    with open(opts.desktop, encoding="utf-8") as f:
+        lines = [l.rstrip("\n") for l in f]
+    check(lines[0] == "[Desktop Entry]", "desktop file opens with [Desktop Entry]")
+    for l in lines[1:]:
+        if "=" in l and not l.startswith("#"):
+            k, v = l.split("=", 1)
+            entry[k] = v
+    for k, v in (("Type", "Application"), ("Name", "Tarnveil"), ("Exec", "tarnveil"),
+                 ("Icon", "tarnveil"), ("Terminal", "false"),
+                 # the window's WM_CLASS class part (checked by the window test)
+                 ("StartupWMClass", "Tarnveil")):
+        check(entry.get(k) == v, "desktop entry %s=%s (got %r)" % (k, v, entry.get(k)))
+    check("Network" in entry.get("Categories", "").split(";"), "desktop entry in Network")
+    for n in (16, 32, 48, 64, 128, 256):
+        png = os.path.join(opts.icons, "%dx%d" % (n, n), "apps", "tarnveil.png")
+        w, h, colours = image_stats(png) if os.path.exists(png) else (0, 0, 0)
+        check((w, h) == (n, n), "icon PNG %dx%d (got %dx%d)" % (n, n, w, h))
+        for (x, y), argb in ICON_TABLE.get(n, {}).items():
+            want = ((argb >> 16) & 255, (argb >> 8) & 255, argb & 255, argb >> 24)
+            got = pixel(png, x, y)
+            if len(got or ()) == 3:
+                got = got + (255,)
+            if want[3] == 0:
+                ok = got is not None and got[3] == 0
+            else:
+                ok = got == want
+            check(ok, "icon PNG %d pixel (%d,%d) is %08X (got %s)" % (n, x, y, argb, got))
 
 
 def test_nodisplay(opts):
@@ -398,14 +433,16 @@ def test_lab_scan(opts):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("what", choices=["window", "nodisplay", "webdriver", "lab-scan"])
-    ap.add_argument("--app", required=True)
+    ap.add_argument("what", choices=["window", "nodisplay", "webdriver", "lab-scan", "packaging"])
+    ap.add_argument("--app")
+    ap.add_argument("--icons", help="packaging: the hicolor icon directory of the build")
+    ap.add_argument("--desktop", help="packaging: the desktop entry")
     ap.add_argument("--xwin")
     ap.add_argument("--artifacts", default="artifacts/e2e")
     ap.add_argument("--expect", default="180,90,1240,820")
     opts = ap.parse_args()
     {"window": test_window, "nodisplay": test_nodisplay, "webdriver": test_webdriver,
-     "lab-scan": test_lab_scan}[opts.what](opts)
+     "lab-scan": test_lab_scan, "packaging": test_packaging}[opts.what](opts)
     print("%s: %d failed check(s)" % (opts.what, len(failures)))
     return 1 if failures else 0
 

@@ -58,7 +58,8 @@ std::string evalJson(WebKitWebView* view, const std::string& script) {
         [](GObject* o, GAsyncResult* res, gpointer p) {
             auto* out = static_cast<Result*>(p);
             GError* error = nullptr;
-            JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(o), res, &error);
+            JSCValue* v =
+                webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(o), res, &error);
             if (v) {
                 gchar* j = jsc_value_to_json(v, 0);
                 out->json = j ? j : "undefined";
@@ -96,7 +97,8 @@ std::string logText() {
 
 // A page that records every message it receives and posts one command as its
 // script runs.
-const char* kRecordingPage = R"(<!DOCTYPE html><html><head><meta charset="utf-8"><title>t</title></head>
+const char* kRecordingPage =
+    R"(<!DOCTYPE html><html><head><meta charset="utf-8"><title>t</title></head>
 <body><script>
 window.got = [];
 window.chrome.webview.addEventListener('message', function (e) { window.got.push(e.data); });
@@ -300,12 +302,13 @@ TEST_F(GtkHost, AThousandMessagesFromAWorkerArriveInPostingOrder) {
             postUiMessage(R"({"t":"seq","i":)" + std::to_string(i) + R"(,"s":")" + tricky +
                           R"("})");
     });
-    const bool all = spinUntil(
-        [&] { return evalJson(view, "window.got.length") == "1000"; }, 30000);
+    const bool all =
+        spinUntil([&] { return evalJson(view, "window.got.length") == "1000"; }, 30000);
     worker.join();
     ASSERT_TRUE(all) << evalJson(view, "window.got.length");
-    EXPECT_EQ(evalJson(view, "window.got.every(function (m, k) { return m.t === 'seq' && m.i === k; })"),
-              "true");
+    EXPECT_EQ(
+        evalJson(view, "window.got.every(function (m, k) { return m.t === 'seq' && m.i === k; })"),
+        "true");
     EXPECT_EQ(evalJson(view, "window.got[999].s"),
               R"("\" ' </script> \\u2028 )"
               "\xE2\x80\xA8\xE2\x80\xA9 тест \xF0\x9F\x91\x81\"");
@@ -378,6 +381,51 @@ TEST_F(GtkHost, ClipboardHookPutsTheTextOnTheClipboard) {
     ASSERT_NE(got, nullptr);
     EXPECT_EQ(std::string(got), text);
     g_free(got);
+}
+
+// Any visible popup menu of this process (a context menu would be one).
+bool popupMenuShown() {
+    GList* tops = gtk_window_list_toplevels();
+    bool shown = false;
+    for (GList* l = tops; l; l = l->next) {
+        GtkWidget* w = GTK_WIDGET(l->data);
+        if (gtk_window_get_window_type(GTK_WINDOW(w)) == GTK_WINDOW_POPUP &&
+            gtk_widget_get_visible(w) && GTK_IS_MENU(gtk_bin_get_child(GTK_BIN(w))))
+            shown = true;
+    }
+    g_list_free(tops);
+    return shown;
+}
+
+void clickRight(GtkWidget* view, double x, double y, GdkEventType type) {
+    GdkEvent* e = gdk_event_new(type);
+    GdkWindow* win = gtk_widget_get_window(view);
+    e->button.window = GDK_WINDOW(g_object_ref(win));
+    e->button.send_event = TRUE;
+    e->button.time = GDK_CURRENT_TIME;
+    e->button.x = x;
+    e->button.y = y;
+    e->button.button = 3;
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(win));
+    gdk_event_set_device(e, gdk_seat_get_pointer(seat));
+    gtk_main_do_event(e);
+    gdk_event_free(e);
+}
+
+TEST_F(GtkHost, RightClickOpensNoContextMenu) {
+    const char* page = R"(<!DOCTYPE html><html><body style="margin:0">
+<p style="height:2000px">text to click on</p>
+<script>window.menus = 0; document.addEventListener('contextmenu', function () { window.menus++; });</script>
+</body></html>)";
+    WebKitWebView* view = open(page);
+    ASSERT_NE(view, nullptr);
+    spinFor(200);
+    clickRight(GTK_WIDGET(view), 40, 10, GDK_BUTTON_PRESS);
+    clickRight(GTK_WIDGET(view), 40, 10, GDK_BUTTON_RELEASE);
+    // The page itself still sees the event; only the browser's menu is off.
+    ASSERT_TRUE(spinUntil([&] { return evalJson(view, "window.menus") == "1"; }, 5000));
+    spinFor(500);
+    EXPECT_FALSE(popupMenuShown());
 }
 
 // The web content process id of this process's web view, or 0.

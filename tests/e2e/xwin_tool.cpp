@@ -114,8 +114,8 @@ int info(Display* d, const std::string& title, long timeoutMs) {
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(d, w, iconAtom, 0, 1 << 20, False, XA_CARDINAL, &actual, &format,
-                           &count, &after, &data) == Success &&
+    if (XGetWindowProperty(d, w, iconAtom, 0, 1 << 20, False, XA_CARDINAL, &actual, &format, &count,
+                           &after, &data) == Success &&
         data && format == 32) {
         // Format-32 items come as longs.
         const auto* v = reinterpret_cast<const unsigned long*>(data);
