@@ -428,13 +428,18 @@ TEST_F(GtkHost, RightClickOpensNoContextMenu) {
     EXPECT_FALSE(popupMenuShown());
 }
 
-// The web content process id of this process's web view, or 0.
+// The web content process of this process's web view (a child, or a
+// grandchild when the engine's sandbox launcher sits between), or 0.
 pid_t findWebProcess() {
-    DIR* proc = opendir("/proc");
-    if (!proc)
+    struct Proc {
+        pid_t pid, ppid;
+        std::string comm, state;
+    };
+    std::vector<Proc> procs;
+    DIR* dir = opendir("/proc");
+    if (!dir)
         return 0;
-    pid_t found = 0;
-    while (dirent* e = readdir(proc)) {
+    while (dirent* e = readdir(dir)) {
         const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
         if (pid <= 0)
             continue;
@@ -442,18 +447,31 @@ pid_t findWebProcess() {
         std::string line;
         std::getline(stat, line);
         const auto open = line.find('('), close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos)
+        if (open == std::string::npos || close == std::string::npos || close + 2 > line.size())
             continue;
-        const std::string comm = line.substr(open + 1, close - open - 1);
+        Proc p{pid, 0, line.substr(open + 1, close - open - 1), ""};
         std::istringstream rest(line.substr(close + 2));
-        std::string state;
         long ppid = 0;
-        rest >> state >> ppid;
-        if (comm.rfind("WebKitWebProces", 0) == 0 && ppid == getpid() && state != "Z")
-            found = pid;
+        rest >> p.state >> ppid;
+        p.ppid = static_cast<pid_t>(ppid);
+        procs.push_back(p);
     }
-    closedir(proc);
-    return found;
+    closedir(dir);
+    auto parentOf = [&](pid_t pid) -> pid_t {
+        for (const Proc& p : procs)
+            if (p.pid == pid)
+                return p.ppid;
+        return 0;
+    };
+    for (const Proc& p : procs) {
+        if (p.comm.rfind("WebKitWebProces", 0) != 0 || p.state == "Z")
+            continue;
+        pid_t up = p.ppid;
+        for (int depth = 0; depth < 3 && up > 1; ++depth, up = parentOf(up))
+            if (up == getpid())
+                return p.pid;
+    }
+    return 0;
 }
 
 GtkWidget* findMessageDialog() {
