@@ -361,6 +361,8 @@ TEST_F(GtkHost, NavigationAwayFromThePageIsRefused) {
     spinFor(300);
     evalJson(view, "window.open('data:text/html,x'); 0");
     spinFor(300);
+    evalJson(view, "location.href = 'about:blank'; 0"); // a reload of nothing
+    spinFor(300);
     webkit_web_view_load_uri(view, "file:///");
     spinFor(500);
     EXPECT_EQ(evalJson(view, "window.marker"), "\"page\"");
