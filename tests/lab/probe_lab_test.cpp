@@ -2,9 +2,13 @@
 // runs each suite through in-lab.sh with the matching censor or IP-information
 // mode (tests/lab/probe.cmake). The file is portable on purpose: the Windows
 // build compiles the same source and runs it under Wine in the lab, so there
-// are no POSIX calls here, and the few places where Wine's Schannel differs
-// are marked "Wine" below.
+// are no POSIX calls here, and the few places where Wine's Schannel or
+// WinHTTP differs from Windows are marked "Wine" below: they hold for Wine
+// only (read at run time), never for Windows itself.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -26,6 +30,25 @@ constexpr int32_t kT = 1200;
 void expectAboutTimeout(int32_t ms, const char* what) {
     EXPECT_GE(ms, kT - 30) << what;
     EXPECT_LE(ms, kT + 800) << what;
+}
+
+// True when this program runs under Wine rather than on Windows.
+bool underWine() {
+#ifdef _WIN32
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+// A TCP reset during the handshake: "WSA 10054". Wine may read the reset as
+// an orderly close, depending on when it arrives.
+void expectResetDetail(const std::string& detail) {
+    if (underWine()) {
+        EXPECT_TRUE(detail == "WSA 10054" || detail == "closed by peer") << detail;
+    } else {
+        EXPECT_EQ(detail, "WSA 10054");
+    }
 }
 
 bool startsWith(const std::string& s, const std::string& prefix) {
@@ -171,19 +194,20 @@ TEST(ProbeLabOpen, HandshakeOutcomes) {
 #ifndef _WIN32
     EXPECT_EQ(alert.tlsDetail, "0x0A000458"); // OpenSSL: unrecognized_name received
 #endif
+    if (underWine()) {
+        EXPECT_EQ(alert.tlsDetail, "0x80090304"); // Wine: every fatal alert is this status
+    }
 
     const ProbeResult cc = probe("clientcert.lab.test", "clientcert.lab.test");
     EXPECT_EQ(cc.tls, "alert");
-    EXPECT_EQ(cc.tlsDetail, "server wants client cert");
+    // Wine does not report the request for a client certificate: it answers
+    // without one and reads the server's fatal alert.
+    EXPECT_EQ(cc.tlsDetail, underWine() ? "0x80090304" : "server wants client cert");
     EXPECT_EQ(cc.verdict, "reach");
 
     const ProbeResult rst = probe("rst.lab.test", "rst.lab.test");
     EXPECT_EQ(rst.tls, "reset");
-#ifdef _WIN32
-    EXPECT_EQ(rst.tlsDetail, "closed by peer"); // Wine reads a reset as an orderly close
-#else
-    EXPECT_EQ(rst.tlsDetail, "WSA 10054");
-#endif
+    expectResetDetail(rst.tlsDetail);
     EXPECT_EQ(rst.verdict, "dpi");
 
     const ProbeResult closed = probe("close.lab.test", "close.lab.test");
@@ -238,7 +262,10 @@ TEST(ProbeLabOpen, HttpOutcomes) {
         EXPECT_EQ(r.tls, "ok") << c.host;
         EXPECT_EQ(r.http, c.http) << c.host;
         EXPECT_EQ(r.httpCode, c.code) << c.host;
-        EXPECT_EQ(r.tlsDetail, c.detail) << c.host;
+        // Wine's DecryptMessage returns a closure alert as an empty record
+        // instead of a status, so the read goes on until the TCP close.
+        const bool wineClosure = underWine() && std::string(c.host) == "httpalert.lab.test";
+        EXPECT_EQ(r.tlsDetail, wineClosure ? "closed" : c.detail) << c.host;
         EXPECT_EQ(r.verdict, c.verdict) << c.host;
         EXPECT_TRUE(r.certOk) << c.host;
     }
@@ -263,7 +290,8 @@ TEST(ProbeLabOpen, ParallelProbesAgree) {
     for (auto& th : threads)
         th.join();
     for (size_t i = 0; i < results.size(); ++i) {
-        EXPECT_EQ(results[i].verdict, "pass") << i;
+        EXPECT_EQ(results[i].verdict, "pass")
+            << i << ": tls " << results[i].tls << " [" << results[i].tlsDetail << "]";
         EXPECT_EQ(results[i].httpCode, 200) << i;
         EXPECT_EQ(results[i].certOk, i % 2 == 0) << i;
     }
@@ -406,11 +434,7 @@ TEST(ProbeLabSniRst, BlockedNameIsResetOthersPass) {
     const ProbeResult blocked = probe("blocked.lab.test", "blocked.lab.test");
     EXPECT_EQ(blocked.tcp, "ok");
     EXPECT_EQ(blocked.tls, "reset");
-#ifdef _WIN32
-    EXPECT_EQ(blocked.tlsDetail, "closed by peer"); // Wine reads a reset as an orderly close
-#else
-    EXPECT_EQ(blocked.tlsDetail, "WSA 10054");
-#endif
+    expectResetDetail(blocked.tlsDetail);
     EXPECT_EQ(blocked.verdict, "dpi");
     // The same name on a foreign address: still the name that is cut.
     EXPECT_EQ(probe("1.1.1.1", "example.com").verdict, "dpi");
@@ -480,16 +504,19 @@ TEST(ProbeLabIpInfoLong, CutAtTheFirstChunkAtOrPastTheCap) {
 }
 
 TEST(ProbeLabIpInfoSilent, EmptyWithinTheTimeouts) {
-#ifdef _WIN32
-    GTEST_SKIP() << "Wine: WinHTTP ignores the receive time-out";
-#endif
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(fetchIpInfo(kT), "");
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)
                         .count();
-    EXPECT_GE(ms, kT - 30);     // it did wait for an answer
-    EXPECT_LE(ms, 4 * kT + 800); // resolve + connect + send + receive
+    EXPECT_GE(ms, kT - 30); // it did wait for an answer
+    if (underWine()) {
+        // Wine: WinHTTP ignores the receive time-out, so the wait ends only
+        // when the lab's silent service drops the connection (after 60 s).
+        EXPECT_LE(ms, 75000);
+    } else {
+        EXPECT_LE(ms, 4 * kT + 800); // resolve + connect + send + receive
+    }
 }
 
 } // namespace
