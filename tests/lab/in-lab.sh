@@ -12,6 +12,7 @@
 # of that prefix running outside tv-client is stopped first, so that the one
 # Wine starts for CMD lives inside the lab.
 set -uo pipefail
+export PATH="/usr/sbin:/sbin:$PATH"  # ip, iptables, ethtool
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 lab="$here/lab.sh"
 

@@ -12,6 +12,7 @@
 # machine. All state lives in tests/lab/run/, /etc/netns/tv-* and /tmp/tv-lab*;
 # `down` removes it, also after a crash. See tests/lab/README.md.
 set -uo pipefail
+export PATH="/usr/sbin:/sbin:$PATH"  # ip, iptables, ethtool
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
