@@ -45,7 +45,8 @@ struct Options {
 };
 
 bool inLabClient() {
-    struct stat self {}, lab {};
+    struct stat self {
+    }, lab{};
     if (stat("/proc/self/ns/net", &self) != 0 || stat("/run/netns/tv-client", &lab) != 0)
         return false;
     return self.st_ino == lab.st_ino && self.st_dev == lab.st_dev;
@@ -70,7 +71,8 @@ int run(const std::string& cmd) {
 // A CA and a server certificate for bench.test, ECDSA P-256.
 bool makeCertificates(const std::string& dir) {
     const std::string sh =
-        "cd '" + dir + "' && "
+        "cd '" + dir +
+        "' && "
         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 "
         "-subj '/CN=Tarnveil bench CA' -keyout ca.key -out ca.pem && "
         "openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj '/CN=bench.test' "
@@ -130,14 +132,18 @@ int main(int argc, char** argv) {
         else if (k == "--host")
             o.host = v;
         else {
-            std::fprintf(stderr, "usage: %s [--jobs N] [--threads N] [--servers N] "
-                                 "[--timeout MS] [--host LABHOST]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--jobs N] [--threads N] [--servers N] "
+                         "[--timeout MS] [--host LABHOST]\n",
+                         argv[0]);
             return 2;
         }
     }
     if (!inLabClient()) {
-        std::fprintf(stderr, "probe_bench: not inside the lab's tv-client namespace; run it as\n"
-                             "  tests/lab/in-lab.sh -- %s ...\n", argv[0]);
+        std::fprintf(stderr,
+                     "probe_bench: not inside the lab's tv-client namespace; run it as\n"
+                     "  tests/lab/in-lab.sh -- %s ...\n",
+                     argv[0]);
         return 2;
     }
     if (o.jobs < 1 || o.threads < 1 || o.servers < 1 || o.servers > 200)
@@ -204,7 +210,8 @@ int main(int argc, char** argv) {
         }
         const double maxTime = o.timeoutMs / 1000.0;
         std::string curl = "curl -s -o /dev/null -w '%{http_code} %{ssl_verify_result}\\n' "
-                           "--noproxy '*' --max-time " + std::to_string(maxTime) + " ";
+                           "--noproxy '*' --max-time " +
+                           std::to_string(maxTime) + " ";
         if (o.host.empty())
             curl += "--cacert '" + dir + "/ca.pem' --resolve bench.test:443:{} https://bench.test/";
         else

@@ -10,7 +10,9 @@ namespace {
 constexpr size_t kHeader = 12;
 constexpr size_t kNpos = static_cast<size_t>(-1);
 
-uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint16_t be16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 
 // The index just after the name that starts at `pos`: after its zero byte, or
 // after a two-byte compression pointer that ends it (alone or after labels).

@@ -12,7 +12,7 @@
 namespace tv {
 
 inline constexpr uint16_t kDnsQueryId = 0x5AA5;
-inline constexpr size_t kDnsQueryMax = 512;  // the query buffer
+inline constexpr size_t kDnsQueryMax = 512;   // the query buffer
 inline constexpr size_t kDnsAnswerMax = 1024; // bytes of an answer that are read
 
 // The A/IN query for `name` with recursion desired: 17 + n bytes, n being the

@@ -15,6 +15,8 @@ inline constexpr const char* kIpInfoUserAgent = "Tarnveil/1.0";
 inline constexpr size_t kIpInfoBodyCap = 8192;
 
 // The cap rule: another chunk is read only while the body is below the cap.
-inline bool ipInfoWantsMore(size_t bodySize) { return bodySize < kIpInfoBodyCap; }
+inline bool ipInfoWantsMore(size_t bodySize) {
+    return bodySize < kIpInfoBodyCap;
+}
 
 } // namespace tv

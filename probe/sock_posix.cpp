@@ -18,7 +18,9 @@
 namespace tv {
 namespace {
 
-int lastError() { return wsaFromErrno(errno); }
+int lastError() {
+    return wsaFromErrno(errno);
+}
 
 sockaddr_in makeAddr(uint32_t addrBe, uint16_t portBe) {
     sockaddr_in sa{};
@@ -39,13 +41,16 @@ int recvError(int e) {
 } // namespace
 
 SocketHandle sockOpen(SockKind kind, int& err) {
-    const int fd = kind == SockKind::Tcp ? ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP)
-                                         : ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    const int fd = kind == SockKind::Tcp
+                       ? ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP)
+                       : ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     err = fd < 0 ? lastError() : 0;
     return fd < 0 ? kInvalidSocket : fd;
 }
 
-void sockClose(SocketHandle s) { ::close(s); }
+void sockClose(SocketHandle s) {
+    ::close(s);
+}
 
 int sockSetNonBlocking(SocketHandle s, bool on) {
     const int flags = ::fcntl(s, F_GETFL, 0);

@@ -44,7 +44,9 @@ int onClientCertRequest(SSL* ssl, X509**, EVP_PKEY**) {
 
 // The handshake accepts any certificate; the certificate step verifies the
 // chain afterwards, so none is verified twice.
-int acceptAnyChain(X509_STORE_CTX*, void*) { return 1; }
+int acceptAnyChain(X509_STORE_CTX*, void*) {
+    return 1;
+}
 
 struct ClientContext {
     SSL_CTX* ctx = nullptr;
@@ -74,7 +76,9 @@ const ClientContext& clientContext() {
     return cc;
 }
 
-uint32_t lastError() { return static_cast<uint32_t>(ERR_peek_last_error()); }
+uint32_t lastError() {
+    return static_cast<uint32_t>(ERR_peek_last_error());
+}
 
 void feed(TlsBackend& b, std::string& in) {
     if (!in.empty())
@@ -121,8 +125,8 @@ std::string subjectName(X509* cert) {
         }
     }
     std::string name;
-    auto* sans = static_cast<GENERAL_NAMES*>(
-        X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
+    auto* sans =
+        static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
     for (int i = 0; sans && i < sk_GENERAL_NAME_num(sans); ++i) {
         const GENERAL_NAME* gn = sk_GENERAL_NAME_value(sans, i);
         if (gn->type == GEN_DNS) {

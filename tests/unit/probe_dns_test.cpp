@@ -10,20 +10,25 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-DnsVerdict parse(const Bytes& b) { return parseDnsAnswer(b.data(), b.size()); }
+DnsVerdict parse(const Bytes& b) {
+    return parseDnsAnswer(b.data(), b.size());
+}
 
 // Element by element: vector::insert trips a false -Warray-bounds of g++ 12 at -O3.
 void add(Bytes& b, const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i)
         b.push_back(p[i]);
 }
-void add(Bytes& b, const Bytes& more) { add(b, more.data(), more.size()); }
+void add(Bytes& b, const Bytes& more) {
+    add(b, more.data(), more.size());
+}
 
 // A response header: id 5AA5, QR|RD|RA, the given rcode and answer count,
 // then the question for example.com A IN.
 Bytes header(unsigned answers, unsigned rcode = 0) {
-    Bytes b = {0x5A, 0xA5, 0x81, static_cast<uint8_t>(0x80 | rcode), 0, 1, 0,
-               static_cast<uint8_t>(answers), 0, 0, 0, 0};
+    Bytes b = {0x5A, 0xA5, 0x81, static_cast<uint8_t>(0x80 | rcode),
+               0,    1,    0,    static_cast<uint8_t>(answers),
+               0,    0,    0,    0};
     const uint8_t q[] = {7, 'e', 'x', 'a', 'm', 'p', 'l', 'e', 3, 'c', 'o', 'm', 0, 0, 1, 0, 1};
     add(b, q, sizeof q);
     return b;
@@ -32,8 +37,15 @@ Bytes header(unsigned answers, unsigned rcode = 0) {
 // A record after the owner name `owner`: type, class IN, TTL 60, rdata.
 void record(Bytes& b, const Bytes& owner, uint16_t type, const Bytes& rdata) {
     add(b, owner);
-    const uint8_t fixed[] = {static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type), 0, 1,
-                             0, 0, 0, 60, static_cast<uint8_t>(rdata.size() >> 8),
+    const uint8_t fixed[] = {static_cast<uint8_t>(type >> 8),
+                             static_cast<uint8_t>(type),
+                             0,
+                             1,
+                             0,
+                             0,
+                             0,
+                             60,
+                             static_cast<uint8_t>(rdata.size() >> 8),
                              static_cast<uint8_t>(rdata.size())};
     add(b, fixed, sizeof fixed);
     add(b, rdata);

@@ -12,10 +12,10 @@ TEST(ProbeErrorsPosix, ErrnoToWinsock) {
     struct {
         int e, wsa;
     } rows[] = {
-        {ECONNREFUSED, 10061}, {ECONNRESET, 10054},  {ETIMEDOUT, 10060},    {EAGAIN, 10035},
-        {EWOULDBLOCK, 10035},  {EINPROGRESS, 10035}, {ENETUNREACH, 10051}, {EHOSTUNREACH, 10065},
+        {ECONNREFUSED, 10061}, {ECONNRESET, 10054},   {ETIMEDOUT, 10060},     {EAGAIN, 10035},
+        {EWOULDBLOCK, 10035},  {EINPROGRESS, 10035},  {ENETUNREACH, 10051},   {EHOSTUNREACH, 10065},
         {ENETDOWN, 10050},     {ECONNABORTED, 10053}, {EADDRNOTAVAIL, 10049}, {EACCES, 10013},
-        {EMFILE, 10024},       {EPIPE, 10054},       {EINTR, 10004},       {0, 0},
+        {EMFILE, 10024},       {EPIPE, 10054},        {EINTR, 10004},         {0, 0},
     };
     for (const auto& r : rows)
         EXPECT_EQ(wsaFromErrno(r.e), r.wsa) << "errno " << r.e;

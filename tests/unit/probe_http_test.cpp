@@ -31,8 +31,8 @@ TEST(HttpStatusLine, Matches) {
         {"HTTP/1.1 404\r\n", 404},
         {"HTTP/1.1 503 Service Unavailable\r\n", 503},
         {"HTTP/ 1. 1  \t204\r\n", 204}, // numbers may be preceded by white space
-        {"HTTP/1.1\r\n302", 302},        // ... including a line break
-        {"HTTP/-1.+1 -7\r\n", -7},       // and a sign
+        {"HTTP/1.1\r\n302", 302},       // ... including a line break
+        {"HTTP/-1.+1 -7\r\n", -7},      // and a sign
         {"HTTP/1.1 0\r\n", 0},
         {"HTTP/1.1 2147483647\r\n", 2147483647},
     };

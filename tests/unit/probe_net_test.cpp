@@ -56,9 +56,9 @@ TEST(ProbeSockets, Ipv4LiteralsAreStrict) {
     ASSERT_TRUE(parseIPv4("255.255.255.0", a));
     EXPECT_EQ(formatIPv4(a), "255.255.255.0");
     ASSERT_TRUE(parseIPv4("0.0.0.0", a));
-    for (const char* bad : {"1.2.3", "1.2.3.4.5", "256.1.1.1", "01.2.3.4", "1.2.3.4 ", " 1.2.3.4",
-                            "1..2.3", "1.2.3.", "a.b.c.d", "1.2.3.-4", "1234.1.1.1", "", "0x1.2.3.4",
-                            "example.com"})
+    for (const char* bad :
+         {"1.2.3", "1.2.3.4.5", "256.1.1.1", "01.2.3.4", "1.2.3.4 ", " 1.2.3.4", "1..2.3", "1.2.3.",
+          "a.b.c.d", "1.2.3.-4", "1234.1.1.1", "", "0x1.2.3.4", "example.com"})
         EXPECT_FALSE(parseIPv4(bad, a)) << bad;
     uint16_t port = hostToNet16(0x01BB);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&port);

@@ -28,7 +28,9 @@ struct CertSpec {
     bool sanIpFirst = false;
 };
 
-EVP_PKEY* newKey() { return EVP_EC_gen("P-256"); }
+EVP_PKEY* newKey() {
+    return EVP_EC_gen("P-256");
+}
 
 X509* makeCert(EVP_PKEY* key, const CertSpec& spec) {
     X509* x = X509_new();
@@ -184,13 +186,14 @@ TEST(ProbeTlsOpenssl, ClientCertificateRequestIsAnAlertInTls12And13) {
 
 TEST(ProbeTlsOpenssl, UnrecognizedNameAlertCarriesTheLibraryCode) {
     LoopbackServer server({{{NID_commonName, "own.test"}}, {}}, [](SSL_CTX* ctx) {
-        SSL_CTX_set_tlsext_servername_callback(ctx, +[](SSL* ssl, int* al, void*) {
-            const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
-            if (name && std::string(name) == "own.test")
-                return SSL_TLSEXT_ERR_OK;
-            *al = SSL_AD_UNRECOGNIZED_NAME;
-            return SSL_TLSEXT_ERR_ALERT_FATAL;
-        });
+        SSL_CTX_set_tlsext_servername_callback(
+            ctx, +[](SSL* ssl, int* al, void*) {
+                const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+                if (name && std::string(name) == "own.test")
+                    return SSL_TLSEXT_ERR_OK;
+                *al = SSL_AD_UNRECOGNIZED_NAME;
+                return SSL_TLSEXT_ERR_ALERT_FATAL;
+            });
     });
     const Outcome o = handshakeWith(server, "other.test");
     EXPECT_EQ(o.tls, "alert");
