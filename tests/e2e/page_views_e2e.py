@@ -1,0 +1,521 @@
+#!/usr/bin/env python3
+"""The page's views used as a person would, in the real Linux window, inside
+the network lab.
+
+WebKitWebDriver starts a copy of `tarnveil --cdp` (app_e2e.Run: a directory of
+its own for probe.log, scans/ and ProbeData/) on the virtual display of
+tests/e2e/xvfb.sh; the test clicks the page's buttons and types into its
+fields through WebDriver, switches the lab's censor between runs and reads
+the outcome from the page. Run it in tv-client (tests/lab/in-lab.sh, which
+holds the lab's lock); the censor goes back to `open` at the end.
+
+  page_views_e2e.py views ...      basic test; domain scan of the default list
+                                   under allowlist and open; every view shot
+  page_views_e2e.py matrix ...     IP x SNI runs under sni-rst and ip-block:
+                                   the per-address notes
+  page_views_e2e.py snapshots ...  save, censor, save, compare; the report on
+                                   the clipboard; a snapshot of tarnveil-cli
+                                   listed and shown
+
+Options: --app TARNVEIL --cli TARNVEIL_CLI --lab LAB_SH --artifacts DIR.
+Screenshots go to DIR (PNG).
+"""
+import argparse
+import base64
+import datetime
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import app_e2e  # noqa: E402
+from app_e2e import Run, WebDriver, check, image_stats, wait_for  # noqa: E402
+
+ELEMENT = "element-6066-11e4-a52e-4f735466cecf"
+ENTER = "\ue007"
+
+# The default domain list: 17 ru, 7 cloud, 7 host, 8 world hosts.
+DEFAULT_HOSTS = 39
+WORLD = ["google.com", "youtube.com", "cloudflare.com", "github.com", "wikipedia.org",
+         "microsoft.com", "telegram.org", "discord.com"]
+
+# A small matrix: the foreign control address with no SNI, two white names
+# and two names of the default SNI block list.
+MX_IPS = ["1.1.1.1"]
+MX_SNIS = ["-", "ya.ru", "vk.com", "google.com", "youtube.com"]
+
+RUN_LIMIT = 110  # seconds
+
+STATUS_WL = "БЕЛЫЕ СПИСКИ · мир 0/8 · ru 17/17"
+STATUS_OPEN = "ОТКРЫТО · мир 8/8"
+
+
+class Page:
+    """The page of one driven window: clicks, typing and reading through
+    WebDriver, the way a user's input reaches it."""
+
+    def __init__(self, wd, artifacts):
+        self.wd = wd
+        self.artifacts = os.path.abspath(artifacts)
+        os.makedirs(self.artifacts, exist_ok=True)
+
+    def find(self, css=None, xpath=None):
+        using, value = ("xpath", xpath) if xpath else ("css selector", css)
+        return self.wd.s("POST", "/element", {"using": using, "value": value})[ELEMENT]
+
+    def click(self, css=None, xpath=None):
+        self.wd.s("POST", "/element/%s/click" % self.find(css, xpath), {})
+
+    def type(self, css, text):
+        """Clears a field and types `text`; line breaks are typed as Enter."""
+        eid = self.find(css)
+        self.wd.s("POST", "/element/%s/clear" % eid, {})
+        self.wd.s("POST", "/element/%s/value" % eid, {"text": text.replace("\n", ENTER)})
+
+    def value(self, css):
+        return self.wd.js("return document.querySelector(arguments[0]).value;", css)
+
+    def text(self, css):
+        return self.wd.js("var e = document.querySelector(arguments[0]);"
+                          "return e ? e.textContent : null;", css)
+
+    def texts(self, css):
+        return self.wd.js("return Array.from(document.querySelectorAll(arguments[0]))"
+                          ".map(function (e) { return e.textContent; });", css)
+
+    def displayed(self, css):
+        return self.wd.s("GET", "/element/%s/displayed" % self.find(css))
+
+    def tab(self, view):
+        self.click('.tab[data-v="%s"]' % view)
+        return wait_for(lambda: self.displayed("#v-" + view), 5)
+
+    def bar_ratio(self, pfx):
+        """How much of a progress bar is filled, as rendered (0..1)."""
+        return self.wd.js("var b = document.getElementById(arguments[0] + 'Bar');"
+                          "var i = b.firstElementChild;"
+                          "return i.getBoundingClientRect().width / b.getBoundingClientRect().width;",
+                          pfx)
+
+    def scroll_to(self, css):
+        self.wd.js("var e = document.querySelector(arguments[0]); if (e) e.scrollIntoView(true);", css)
+
+    def toast_after(self, action, want, timeout=10):
+        """Runs `action` and waits for a toast whose text starts with `want`;
+        returns its text (or None)."""
+        self.wd.js("var t = document.getElementById('toast'); t.textContent = '';"
+                   "t.classList.remove('show');")
+        action()
+        got = wait_for(lambda: (self.text("#toast") or "") if
+                       (self.text("#toast") or "").startswith(want) else None, timeout)
+        return got
+
+    def shot(self, name):
+        # The screenshot is the last painted frame: let the page paint its
+        # current state first.
+        self.wd.js_async("var done = arguments[arguments.length - 1];"
+                         "requestAnimationFrame(function () { requestAnimationFrame(done); });",
+                         timeout=10)
+        path = os.path.join(self.artifacts, name)
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(self.wd.s("GET", "/screenshot")))
+        w, h, colours = image_stats(path)
+        check(w > 0 and colours > 50, "screenshot %s (%dx%d, %d colours)" % (path, w, h, colours))
+        return path
+
+
+def start_page(run, artifacts):
+    wd = app_e2e.start_driven(None, run)
+    page = Page(wd, artifacts)
+    wait_for(lambda: wd.js("return document.readyState") == "complete", 15)
+    # The page's `ready` was answered: hello put the scans folder in.
+    check(wait_for(lambda: page.text("#dirTxt") == os.path.join(run.dir, "scans"), 15),
+          "the page is up and greeted by the program")
+    return page
+
+
+def censor(lab, *modes):
+    r = subprocess.run(["bash", lab, "censor", *modes], capture_output=True, text=True, timeout=60)
+    if r.returncode != 0:
+        print(r.stderr, end="")
+    return check(r.returncode == 0, "censor: %s" % " ".join(modes))
+
+
+def scan_domains(page, label):
+    """Clicks Старт in the domain view and waits for the run's end."""
+    page.wd.js("document.getElementById('domProg').textContent = '';")
+    t0 = time.monotonic()
+    page.click("#btnDom")
+    fin = wait_for(lambda: (page.text("#domProg") or "").startswith("Готово: "), 60, 0.2)
+    print("domain scan (%s): %.1f s" % (label, time.monotonic() - t0), flush=True)
+    ok = check(fin and page.text("#domProg") == "Готово: %d / %d" % (DEFAULT_HOSTS, DEFAULT_HOSTS),
+               "domain scan (%s) ends: %r" % (label, page.text("#domProg")))
+    check(wait_for(lambda: page.bar_ratio("dom") > 0.999, 5), "domain scan (%s): the bar ends full" % label)
+    return ok
+
+
+def domain_verdicts(page):
+    """host -> (group, verdict label) of the domain table."""
+    rows = page.wd.js("return Array.from(document.querySelectorAll('#domBody tr')).map(function (r) {"
+                      "  var c = r.cells; return [c[0].textContent, c[1].textContent,"
+                      "  c[c.length - 1].textContent]; });")
+    return {h: (g, v) for h, g, v in rows}
+
+
+def setup_matrix(page):
+    page.type("#mxIps", "\n".join(MX_IPS))
+    page.type("#mxSnis", "\n".join(MX_SNIS))
+    page.type("#mxThreads", "8")
+    page.type("#mxTimeout", "1500")
+    check(page.value("#mxSnis") == "\n".join(MX_SNIS) and page.value("#mxIps") == "1.1.1.1",
+          "the typed matrix lists are in the fields (%r)" % page.value("#mxSnis"))
+
+
+def scan_matrix(page, label):
+    page.wd.js("document.getElementById('mxProg').textContent = '';")
+    t0 = time.monotonic()
+    page.click("#btnMx")
+    n = len(MX_IPS) * len(MX_SNIS)
+    fin = wait_for(lambda: (page.text("#mxProg") or "").startswith("Готово: "), 30, 0.2)
+    print("matrix (%s): %.1f s" % (label, time.monotonic() - t0), flush=True)
+    check(fin and page.text("#mxProg") == "Готово: %d / %d" % (n, n),
+          "matrix run (%s) ends: %r" % (label, page.text("#mxProg")))
+    check(wait_for(lambda: page.bar_ratio("mx") > 0.999, 5), "matrix (%s): the bar ends full" % label)
+    # Cell texts by SNI of the first address ("OK 3" -> "OK").
+    cells = page.texts("#mxTable tbody tr:first-child td")
+    return [c.split(" ")[0] for c in cells]
+
+
+def mx_note(page):
+    notes = page.texts("#mxNotes .note")
+    return next((n for n in notes if n.startswith(MX_IPS[0] + " — ")), None)
+
+
+# ---------------------------------------------------------------------------
+# views: basic test, domain scan under allowlist and open, a shot of each view
+
+
+def test_views(opts):
+    run = Run(opts.app)
+    page = None
+    try:
+        page = start_page(run, opts.artifacts)
+        wd = page.wd
+
+        # The basic test, shown at start.
+        check(page.displayed("#v-basics"), "the basic test view is shown at start")
+        page.type("#bsTimeout", "2000")
+        t0 = time.monotonic()
+        page.click("#btnBasics")
+        ended = wait_for(lambda: len(page.texts("#bsBody tr")) >= 12 and
+                         not wd.js("return document.getElementById('btnBasics').disabled;"), 45, 0.2)
+        print("basic test: %.1f s" % (time.monotonic() - t0), flush=True)
+        check(ended, "the basic test ends")
+        rows = wd.js("return Array.from(document.querySelectorAll('#bsBody tr')).map(function (r) {"
+                     "  return Array.from(r.cells).map(function (c) { return c.textContent; }); });")
+        check(len(rows) == 12, "12 rows (got %d)" % len(rows))
+        groups = sorted(set(r[0] for r in rows))
+        check(groups == ["DNS по UDP/53", "DNS системный", "TCP:443 по IP"] and
+              all(sum(r[0] == g for r in rows) == 4 for g in groups),
+              "four rows each of system DNS, DNS over UDP/53, TCP:443 (got %s)" % [r[0] for r in rows])
+        bad = [r for r in rows if r[2] != "ok" or not r[3].isdigit()]
+        check(not bad, "with the censor open every check is ok with a time (not so: %s)" % bad)
+        card = page.text("#bsInfo")
+        check(page.displayed("#bsInfo") and card ==
+              "Твой выход в интернет: 10.200.1.2 · Lab Telecom · AS64500 Lab Telecom · Moscow, Russia",
+              "the lookup card shows the lab's answer (got %r)" % card)
+        check(wait_for(lambda: page.bar_ratio("bs") > 0.999, 5),
+              "the bar ends at 100 %% (%.3f)" % page.bar_ratio("bs"))
+        check(not wd.js("return document.getElementById('bsBar').classList.contains('run');"),
+              "the bar no longer runs")
+        page.shot("view-basics.png")
+
+        # The domain scan of the default list, under the allow-list censor.
+        check(page.tab("domains"), "tab Домены shows the domain view")
+        check(len((page.value("#domList") or "").strip().splitlines()) == DEFAULT_HOSTS + 4,
+              "the default list is in the field")
+        page.type("#domThreads", "24")
+        page.type("#domTimeout", "1500")
+        if censor(opts.lab, "allowlist"):
+            scan_domains(page, "allowlist")
+            pill = page.text("#pillTxt")
+            check(pill == STATUS_WL, "allowlist: the pill reads %r (got %r)" % (STATUS_WL, pill))
+            check("s-wl" in wd.js("return document.getElementById('pill').className;"),
+                  "allowlist: the pill has the allow-list colour")
+            v = domain_verdicts(page)
+            check(len(v) == DEFAULT_HOSTS, "one row per host")
+            check(all(v.get(h, ("", ""))[1] == "БЛОК" for h in WORLD),
+                  "allowlist: every world host is БЛОК")
+            check(all(gv[1] == "ПРОХОДИТ" for gv in v.values() if gv[0] in ("ru", "cloud", "host")),
+                  "allowlist: every domestic host passes")
+            tiles = page.texts("#domStats .tile .big")
+            check(tiles == ["17 / 17", "7 / 7", "7 / 7", "0 / 8"],
+                  "allowlist: group tiles (got %s)" % tiles)
+            # The world rows, where the two modes differ.
+            page.scroll_to("#dr%d" % (DEFAULT_HOSTS - len(WORLD)))
+            page.shot("view-domains-allowlist.png")
+
+        if censor(opts.lab, "open"):
+            scan_domains(page, "open")
+            pill = page.text("#pillTxt")
+            check(pill.startswith("ОТКРЫТО"), "open: the pill starts with ОТКРЫТО (got %r)" % pill)
+            check(pill == STATUS_OPEN, "open: the pill reads %r" % STATUS_OPEN)
+            v = domain_verdicts(page)
+            check(all(gv[1] == "ПРОХОДИТ" for gv in v.values()), "open: every host passes")
+            log = [l.split("] ", 1)[-1] for l in page.texts("#domLog div")]
+            check(log == ["ИЗМЕНЕНИЕ (8 шт.): " + STATUS_OPEN, "Первый скан: " + STATUS_WL],
+                  "the change log has both scans, newest first (got %s)" % log)
+            page.scroll_to("#dr%d" % (DEFAULT_HOSTS - len(WORLD)))
+            page.shot("view-domains.png")
+
+        for view, head in (("matrix", "IP × SNI"), ("history", "История и сравнение"),
+                           ("help", "Как читать результаты")):
+            check(page.tab(view), "tab %s shows its view" % view)
+            check(page.text("#v-%s h2" % view) == head, "view %s: heading %r" % (view, head))
+            page.shot("view-%s.png" % view)
+        check(page.texts("#fileList .empty") == ["Снимков пока нет. Нажми «Сохранить снимок» вверху."],
+              "history: no snapshots yet")
+        check(len(page.texts("#helpBody .note")) == 3, "help: its three notes")
+    finally:
+        censor(opts.lab, "open")
+        if page:
+            page.wd.close()
+        run.finish()
+
+
+# ---------------------------------------------------------------------------
+# matrix: SNI filtering and a cut address told apart
+
+
+def test_matrix(opts):
+    run = Run(opts.app)
+    page = None
+    try:
+        page = start_page(run, opts.artifacts)
+        check(page.tab("matrix"), "tab IP × SNI shows the matrix view")
+        setup_matrix(page)
+
+        if censor(opts.lab, "sni-rst"):
+            cells = scan_matrix(page, "sni-rst")
+            heads = page.texts("#mxTable thead th")
+            check(heads == ["IP \\ SNI", "∅", "ya.ru", "vk.com", "google.com", "youtube.com"],
+                  "columns: no SNI and the four names (got %s)" % heads)
+            check(cells == ["OK", "OK", "OK", "DPI", "DPI"],
+                  "sni-rst: no SNI and white names pass, blocked names DPI (got %s)" % cells)
+            note = mx_note(page)
+            check(note is not None and "Фильтр по SNI" in note and "(2/2)" in note,
+                  "sni-rst: the note for 1.1.1.1 says SNI filter (got %r)" % note)
+            check(page.texts("#mxNotes .note.good") != [], "sni-rst: a good note")
+            page.scroll_to("#mxNotes")
+            page.shot("matrix-sni-rst.png")
+
+        if censor(opts.lab, "ip-block"):
+            cells = scan_matrix(page, "ip-block")
+            check(cells == ["BLOCK"] * 5, "ip-block: every cell BLOCK (got %s)" % cells)
+            note = mx_note(page)
+            check(note is not None and "адрес отрезан" in note,
+                  "ip-block: the note for 1.1.1.1 says the address is cut (got %r)" % note)
+            check(all("Фильтр по SNI" not in n for n in page.texts("#mxNotes .note")),
+                  "ip-block: no SNI-filter note")
+            page.scroll_to("#mxNotes")
+            page.shot("matrix-ip-block.png")
+    finally:
+        censor(opts.lab, "open")
+        if page:
+            page.wd.close()
+        run.finish()
+
+
+# ---------------------------------------------------------------------------
+# snapshots: save, compare, report, a snapshot of tarnveil-cli
+
+
+def save_snapshot(page, run, label):
+    page.type("#snapLabel", label)
+    got = page.toast_after(lambda: page.click("#btnSnap"), "Снимок сохранён: ")
+    name = got[len("Снимок сохранён: "):] if got else None
+    path = os.path.join(run.dir, "scans", name) if name else None
+    check(name and re.fullmatch(r"scan_\d{8}_\d{6}_%s\.json" % label, name) and os.path.isfile(path),
+          "snapshot %r saved as a file (toast %r)" % (label, got))
+    return name, path
+
+
+def file_button(name, act):
+    return ('//div[@class="frow"][span[@class="fname" and text()="%s"]]/button[@data-act="%s"]'
+            % (name, act))
+
+
+def read_clipboard():
+    """The CLIPBOARD selection of the display, as another X client reads it."""
+    try:
+        r = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", "UTF8_STRING"],
+                           capture_output=True, timeout=20)
+    except FileNotFoundError:
+        check(False, "xclip is installed (scripts/deps.sh)")
+        raise
+    return r.stdout.decode("utf-8", errors="replace") if r.returncode == 0 else None
+
+
+def test_snapshots(opts):
+    run = Run(opts.app)
+    cli = os.path.join(run.dir, "tarnveil-cli")
+    shutil.copy2(opts.cli, cli)
+    page = None
+    try:
+        page = start_page(run, opts.artifacts)
+        page.tab("domains")
+        page.type("#domThreads", "24")
+        page.type("#domTimeout", "1500")
+        page.tab("matrix")
+        setup_matrix(page)
+
+        # A: everything open. B: the SNI filter on.
+        names = {}
+        for label, mode in (("open", "open"), ("sni", "sni-rst")):
+            if not censor(opts.lab, mode):
+                return
+            page.tab("domains")
+            scan_domains(page, mode)
+            page.tab("matrix")
+            scan_matrix(page, mode)
+            names[label], path = save_snapshot(page, run, label)
+            if path:
+                with open(path, encoding="utf-8") as f:
+                    snap = json.load(f)
+                check(snap.get("label") == label and len(snap.get("domains", [])) == DEFAULT_HOSTS and
+                      len(snap.get("matrix", {}).get("cells", [])) == len(MX_SNIS),
+                      "snapshot %s holds %d domains and %d cells" % (label, DEFAULT_HOSTS, len(MX_SNIS)))
+        if not all(names.values()):
+            return
+
+        # Compare in History: A = open, B = sni.
+        check(page.tab("history"), "tab История")
+        listed = wait_for(lambda: set(names.values()) <= set(page.texts("#fileList .fname")), 10)
+        check(listed, "both snapshots are listed (%s)" % page.texts("#fileList .fname"))
+        page.click(xpath=file_button(names["open"], "a"))
+        page.click(xpath=file_button(names["sni"], "b"))
+        tags = page.wd.js("return Array.from(document.querySelectorAll('#fileList .frow')).map("
+                          "function (r) { return [r.querySelector('.fname').textContent,"
+                          "  Array.from(r.querySelectorAll('.ftag')).map(function (t) {"
+                          "  return t.textContent; }).join('')]; });")
+        check(sorted(tags) == sorted([[names["open"], "A"], [names["sni"], "B"]]),
+              "the picks are tagged A and B (got %s)" % tags)
+        page.click("#btnCmp")
+        shown = wait_for(lambda: len(page.texts("#cmpOut .cmpH")) == 2, 10)
+        check(shown, "the comparison is shown")
+        heads = page.texts("#cmpOut .cmpH")
+        check(heads == ["Домены: изменилось 8 из %d" % DEFAULT_HOSTS, "IP × SNI: изменилось 2 из 5"],
+              "changed counts (got %s)" % heads)
+        tiles = page.texts("#cmpOut .tiles .big2")
+        check(tiles == ["A: " + STATUS_OPEN, "B: " + STATUS_WL], "A and B status tiles (got %s)" % tiles)
+        rows = page.wd.js("return Array.from(document.querySelectorAll('#cmpOut tbody tr')).map("
+                          "function (r) { return [r.cells[0].textContent, r.cells[1].textContent,"
+                          "  r.cells[3].textContent]; });")
+        # Domains in list order; matrix cells in the order A's results arrived.
+        want = [[k, "ПРОХОДИТ", "DPI / СБРОС"] for k in
+                WORLD + ["1.1.1.1 × google.com", "1.1.1.1 × youtube.com"]]
+        check(rows[:len(WORLD)] == want[:len(WORLD)] and
+              sorted(rows[len(WORLD):]) == want[len(WORLD):],
+              "the changed verdicts are listed, A -> B (got %s)" % rows)
+        page.scroll_to("#cmpOut")
+        page.shot("history-compare.png")
+        page.wd.js("var h = document.querySelectorAll('#cmpOut .cmpH'); h[h.length - 1].scrollIntoView(true);")
+        page.shot("history-compare-matrix.png")
+
+        # The report on the clipboard.
+        copied = page.toast_after(lambda: page.click("#btnCopy"), "Скопировано в буфер обмена")
+        check(copied, "copying the report is confirmed")
+        report = wait_for(read_clipboard, 10, 0.5) or ""
+        lines = report.split("\n")
+        m = re.fullmatch(r"Tarnveil 1\.0\.0 \| (\d\d)\.(\d\d)\.(\d{4}), (\d\d):(\d\d):(\d\d)", lines[0])
+        when = None
+        if m:
+            d, mo, y, hh, mi, ss = (int(v) for v in m.groups())
+            when = datetime.datetime(y, mo, d, hh, mi, ss)
+        check(when is not None and abs((datetime.datetime.now() - when).total_seconds()) < 120,
+              "the clipboard's first line is version and local time (got %r)" % lines[0])
+        check(lines[1:4] == ["Статус: " + STATUS_WL, "", "== Домены =="],
+              "then the status and the domains (got %s)" % lines[1:4])
+        dom = [l for l in lines if l.startswith("[")]
+        check(len(dom) == DEFAULT_HOSTS and
+              any(l.startswith("[world] google.com -> DPI / СБРОС (ip 198.19.") for l in dom) and
+              any(l.startswith("[ru] ya.ru -> ПРОХОДИТ (ip 77.88.55.242, dns ok, tcp ok, tls ok ")
+                  for l in dom), "one report line per host, as scanned")
+        check("1.1.1.1: noSNI=OK ya.ru=OK vk.com=OK google.com=DPI youtube.com=DPI" in lines,
+              "the matrix line of 1.1.1.1")
+
+        # A snapshot of tarnveil-cli, beside the window's program: same scans/.
+        lst = os.path.join(run.dir, "cli-list.txt")
+        with open(lst, "w", encoding="utf-8") as f:
+            f.write("# [ru] свои\nya.ru\nvk.com\n# [world] контроль\ngoogle.com\nexample.com\n")
+        t0 = time.monotonic()
+        r = subprocess.run([cli, "domains", lst, "--threads", "8", "--timeout", "1500",
+                            "--save=lab-cli"], cwd=run.dir, capture_output=True, text=True,
+                           timeout=60, env=dict(os.environ, NO_COLOR="1"))
+        print("tarnveil-cli --save: %.1f s" % (time.monotonic() - t0), flush=True)
+        saved = re.search(r"Снимок сохранён: (\S+)", r.stderr)
+        check(r.returncode == 0 and saved and os.path.dirname(saved.group(1)) ==
+              os.path.join(run.dir, "scans"),
+              "tarnveil-cli saves into the window's scans folder (rc %d, %r)" % (r.returncode, r.stderr[-300:]))
+        if saved:
+            cname = os.path.basename(saved.group(1))
+            page.click("#btnRefresh")
+            check(wait_for(lambda: cname in page.texts("#fileList .fname"), 10),
+                  "Обновить lists the CLI's snapshot %s" % cname)
+            page.click(xpath=file_button(cname, "view"))
+            check(wait_for(lambda: page.texts("#cmpOut .big2") == ["Снимок: БЕЛЫЕ СПИСКИ · мир 0/2 · ru 2/2"],
+                           10), "Смотреть shows it with its status (got %s)" % page.texts("#cmpOut .big2"))
+            cap = page.text("#cmpOut .cap") or ""
+            check(cap.startswith(cname + " · ") and cap.endswith(" · lab-cli"),
+                  "its caption: name, time, label (got %r)" % cap)
+            vrows = page.wd.js("return Array.from(document.querySelectorAll('#cmpOut tbody tr')).map("
+                               "function (r) { return [r.cells[0].textContent, r.cells[1].textContent,"
+                               "  r.cells[2].textContent]; });")
+            check(vrows == [["ya.ru", "ru", "ПРОХОДИТ"], ["vk.com", "ru", "ПРОХОДИТ"],
+                            ["google.com", "world", "DPI / СБРОС"], ["example.com", "world", "DPI / СБРОС"]],
+                  "its rows: host, group, verdict (got %s)" % vrows)
+            page.scroll_to("#cmpOut")
+            page.shot("history-cli-snapshot.png")
+    finally:
+        censor(opts.lab, "open")
+        if page:
+            page.wd.close()
+        run.finish()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("what", choices=["views", "matrix", "snapshots"])
+    ap.add_argument("--app", required=True)
+    ap.add_argument("--cli")
+    ap.add_argument("--lab", required=True)
+    ap.add_argument("--artifacts", default="artifacts/e2e")
+    opts = ap.parse_args()
+    t0 = time.monotonic()
+
+    # The run's own bound (CTest's time-out also covers waiting for the lab's
+    # lock): past it the test fails, and its clean-up still runs.
+    def over(signum, frame):
+        raise TimeoutError("the test ran over %d s" % RUN_LIMIT)
+
+    signal.signal(signal.SIGALRM, over)
+    signal.alarm(RUN_LIMIT)
+    try:
+        {"views": test_views, "matrix": test_matrix, "snapshots": test_snapshots}[opts.what](opts)
+    except Exception:
+        traceback.print_exc()
+        check(False, "the test ran to its end")
+    finally:
+        signal.alarm(0)
+    print("%s: %d failed check(s), %.1f s" % (opts.what, len(app_e2e.failures), time.monotonic() - t0))
+    return 1 if app_e2e.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
