@@ -9,7 +9,7 @@ APT_PKGS=(
   libssl-dev openssl libcurl4-openssl-dev curl
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
-  wine wine64 xvfb xauth x11-utils xclip imagemagick
+  wine wine64 xvfb xauth x11-utils xclip imagemagick fonts-noto-color-emoji
   libgtk-3-dev libwebkit2gtk-4.1-dev webkit2gtk-driver
   chromium
   iproute2 nftables iptables ethtool dnsutils procps psmisc python3

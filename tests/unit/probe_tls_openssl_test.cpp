@@ -22,7 +22,7 @@
 namespace tv {
 namespace {
 
-struct CertSpec {
+struct CertProfile {
     std::vector<std::pair<int, std::string>> subject; // NID, UTF-8 value
     std::vector<std::string> sanDns;
     bool sanIpFirst = false;
@@ -32,14 +32,14 @@ EVP_PKEY* newKey() {
     return EVP_EC_gen("P-256");
 }
 
-X509* makeCert(EVP_PKEY* key, const CertSpec& spec) {
+X509* makeCert(EVP_PKEY* key, const CertProfile& profile) {
     X509* x = X509_new();
     X509_set_version(x, 2);
     ASN1_INTEGER_set(X509_get_serialNumber(x), 7);
     X509_gmtime_adj(X509_getm_notBefore(x), -3600);
     X509_gmtime_adj(X509_getm_notAfter(x), 3600);
     X509_NAME* name = X509_get_subject_name(x);
-    for (const auto& [nid, value] : spec.subject) {
+    for (const auto& [nid, value] : profile.subject) {
         // A plain UTF8String entry: no length limit from OpenSSL's string table.
         X509_NAME_ENTRY* e = X509_NAME_ENTRY_create_by_NID(
             nullptr, nid, V_ASN1_UTF8STRING, reinterpret_cast<const unsigned char*>(value.data()),
@@ -49,9 +49,9 @@ X509* makeCert(EVP_PKEY* key, const CertSpec& spec) {
     }
     X509_set_issuer_name(x, name);
     std::string san;
-    if (spec.sanIpFirst)
+    if (profile.sanIpFirst)
         san = "IP:192.0.2.1";
-    for (const auto& d : spec.sanDns)
+    for (const auto& d : profile.sanDns)
         san += (san.empty() ? "DNS:" : ",DNS:") + d;
     if (!san.empty()) {
         X509_EXTENSION* ext =
@@ -67,9 +67,9 @@ X509* makeCert(EVP_PKEY* key, const CertSpec& spec) {
 // One TLS connection served on a thread; `configure` adjusts the context.
 class LoopbackServer {
 public:
-    template <class F> LoopbackServer(const CertSpec& spec, F configure) {
+    template <class F> LoopbackServer(const CertProfile& profile, F configure) {
         key_ = newKey();
-        cert_ = makeCert(key_, spec);
+        cert_ = makeCert(key_, profile);
         ctx_ = SSL_CTX_new(TLS_server_method());
         SSL_CTX_use_certificate(ctx_, cert_);
         SSL_CTX_use_PrivateKey(ctx_, key_);
@@ -149,7 +149,7 @@ void noChange(SSL_CTX*) {}
 
 TEST(ProbeTlsOpenssl, CertificateNameFallsBackFromCnToOrganisationToDnsName) {
     struct Case {
-        CertSpec spec;
+        CertProfile profile;
         std::string want;
     } cases[] = {
         {{{{NID_organizationName, "Acme"}, {NID_commonName, "Сервер Acme"}}, {"san.example"}},
@@ -161,7 +161,7 @@ TEST(ProbeTlsOpenssl, CertificateNameFallsBackFromCnToOrganisationToDnsName) {
         {{{}, {}}, ""},
     };
     for (const auto& c : cases) {
-        LoopbackServer server(c.spec, noChange);
+        LoopbackServer server(c.profile, noChange);
         const Outcome o = handshakeWith(server, "");
         EXPECT_EQ(o.tls, "ok");
         EXPECT_EQ(o.cert, c.want);
