@@ -37,6 +37,18 @@ std::string formatLogFileLine(const LocalTime& t, std::string_view message) {
     return line;
 }
 
+bool appendLogFileLine(const std::string& path, std::string_view line) {
+    FILE* f = openForAppend(path);
+    if (!f)
+        return false;
+    bool ok = true;
+    if (std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) == 0)
+        ok = std::fwrite("\xEF\xBB\xBF", 1, 3, f) == 3;
+    ok = ok && std::fwrite(line.data(), 1, line.size(), f) == line.size();
+    ok = (std::fclose(f) == 0) && ok;
+    return ok;
+}
+
 void setLogEcho(bool on) { gEcho.store(on); }
 
 void logLine(std::string_view message) {

@@ -5,6 +5,7 @@
 // threads come out whole.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,7 @@ void setLogEcho(bool on);
 // Platform pieces.
 LocalTime localTimeNow();
 void debuggerOutput(std::string_view line);
+FILE* openForAppend(const std::string& path); // binary append, UTF-8 path
 extern const std::string_view kLogLineEnd;
 
 } // namespace tv

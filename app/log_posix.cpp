@@ -28,16 +28,6 @@ void debuggerOutput(std::string_view line) {
     (void)n;
 }
 
-bool appendLogFileLine(const std::string& path, std::string_view line) {
-    FILE* f = std::fopen(path.c_str(), "ab");
-    if (!f)
-        return false;
-    bool ok = true;
-    if (std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) == 0)
-        ok = std::fwrite("\xEF\xBB\xBF", 1, 3, f) == 3;
-    ok = ok && std::fwrite(line.data(), 1, line.size(), f) == line.size();
-    ok = (std::fclose(f) == 0) && ok;
-    return ok;
-}
+FILE* openForAppend(const std::string& path) { return std::fopen(path.c_str(), "ab"); }
 
 } // namespace tv

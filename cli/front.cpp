@@ -49,7 +49,8 @@ constexpr const char* kUsage = R"(Использование: tarnveil-cli КО�
   --save [МЕТКА]   сохранить снимок в папку scans (его видит вкладка «История»)
   --help           эта справка
 
-Коды выхода: 0 — скан прошёл; 2 — неверный вызов или нечитаемый ввод; 3 — ничего не прошло.
+Коды выхода: 0 — скан прошёл; 1 — снимок не сохранён; 2 — неверный вызов или нечитаемый ввод;
+3 — ничего не прошло.
 Ctrl-C останавливает скан; то, что уже пришло, будет выведено.
 )";
 
@@ -249,11 +250,24 @@ int saveSnapshot(const Options& o, const std::string& snapshotJson) {
         }
         if (j->getString("t") == "msg") {
             err("tarnveil-cli: " + j->getString("text") + "\n");
-            return 1;
+            return kExitSaveFailed;
         }
     }
     err("tarnveil-cli: снимок не сохранён\n");
-    return 1;
+    return kExitSaveFailed;
+}
+
+// Runs one command to its `done`, handing every message to the run's view.
+template <class Run> void collect(Run& run, const std::string& command) {
+    runAndCollect(command, [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
+    run.finish();
+}
+
+// The exit code of a finished run, after saving its snapshot when asked.
+template <class Run> int conclude(const Run& run, const Options& o) {
+    if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk)
+        return kExitSaveFailed;
+    return run.anyPassed() ? kExitOk : kExitNothingPassed;
 }
 
 std::string jobText(const std::vector<std::string>& jobs) {
@@ -366,13 +380,8 @@ int runCli(const std::vector<std::string>& args) {
         for (const auto& row : rows)
             jobs.push_back(row.host + "|" + row.host);
         DomainRun run(r, rows);
-        runAndCollect(scanCommand("domains", timeout, threads, o.http, jobText(jobs)),
-                      [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
-        run.finish();
-        int rc = run.anyPassed() ? kExitOk : kExitNothingPassed;
-        if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk && rc == kExitOk)
-            rc = 1;
-        return rc;
+        collect(run, scanCommand("domains", timeout, threads, o.http, jobText(jobs)));
+        return conclude(run, o);
     }
     if (o.command == "matrix") {
         const auto ips = parseMatrixLines(ipsText);
@@ -393,37 +402,22 @@ int runCli(const std::vector<std::string>& args) {
         for (const auto& w : parseMatrixLines(std::string(embeddedList("white_base"))))
             white.insert(w);
         MatrixRun run(r, ips, snis, white);
-        runAndCollect(scanCommand("matrix", timeout, threads, false, jobText(jobs)),
-                      [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
-        run.finish();
-        int rc = run.anyPassed() ? kExitOk : kExitNothingPassed;
-        if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk && rc == kExitOk)
-            rc = 1;
-        return rc;
+        collect(run, scanCommand("matrix", timeout, threads, false, jobText(jobs)));
+        return conclude(run, o);
     }
     if (o.command == "basics") {
         BasicsRun run(r);
-        runAndCollect("basics\t1\t" + timeout,
-                      [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
-        run.finish();
-        int rc = run.anyPassed() ? kExitOk : kExitNothingPassed;
-        if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk && rc == kExitOk)
-            rc = 1;
-        return rc;
+        collect(run, "basics\t1\t" + timeout);
+        return conclude(run, o);
     }
     // scan: raw host|sni lines, parsed by the bridge exactly as the page's jobs are.
     ScanRun run(r);
-    runAndCollect(scanCommand("scan", timeout, threads, o.http, listText),
-                  [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
-    run.finish();
+    collect(run, scanCommand("scan", timeout, threads, o.http, listText));
     if (run.results() == 0 && !run.cancelled()) {
         err("tarnveil-cli: в списке нет ни одного задания\n");
         return kExitUsage;
     }
-    int rc = run.anyPassed() ? kExitOk : kExitNothingPassed;
-    if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk && rc == kExitOk)
-        rc = 1;
-    return rc;
+    return conclude(run, o);
 }
 
 } // namespace tv::cli

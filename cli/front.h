@@ -10,6 +10,7 @@ namespace tv::cli {
 
 // Exit codes.
 inline constexpr int kExitOk = 0;
+inline constexpr int kExitSaveFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNothingPassed = 3;
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "probe/text.h"
+
 namespace tv::cli {
 namespace {
 
@@ -23,23 +25,6 @@ struct Parser {
             return false;
         i += n;
         return true;
-    }
-    static void putUtf8(std::string& out, uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
     }
     bool hex4(uint32_t& v) {
         if (i + 4 > s.size())
@@ -98,7 +83,7 @@ struct Parser {
                 }
                 if (cp >= 0xD800 && cp <= 0xDFFF)
                     cp = 0xFFFD;
-                putUtf8(out, cp);
+                appendUtf8(out, cp);
                 break;
             }
             default: return false;

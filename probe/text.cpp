@@ -58,6 +58,8 @@ char32_t decodeOne(std::string_view s, size_t& i) {
     return cp;
 }
 
+} // namespace
+
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -75,8 +77,6 @@ void appendUtf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
-
-} // namespace
 
 std::string toValidUtf8(std::string_view in) {
     std::string out;

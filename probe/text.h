@@ -18,6 +18,9 @@ std::u16string utf8ToUtf16(std::string_view in);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string utf16ToUtf8(std::u16string_view in);
 
+// Appends the UTF-8 form of one code point.
+void appendUtf8(std::string& out, char32_t cp);
+
 // The text up to its first NUL byte.
 std::string_view untilNul(std::string_view in);
 
