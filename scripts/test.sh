@@ -15,6 +15,9 @@ build() {
 }
 build linux || { echo "test.sh: Linux build failed" >&2; exit 1; }
 build windows || { echo "test.sh: Windows build failed" >&2; exit 1; }
+# The unit tests once more under ThreadSanitizer (runs, sinks, the log).
+{ cmake --preset linux-tsan >/dev/null && cmake --build --preset linux-tsan --target unit_tests -j "$jobs"; } ||
+  { echo "test.sh: ThreadSanitizer build failed" >&2; exit 1; }
 
 lab="$root/tests/lab/lab.sh"
 lab_up=0
@@ -53,6 +56,8 @@ run_ctest() {
 
 echo "=== Linux: unit, lab, page and end-to-end tests ==="
 run_ctest build/linux -j "$jobs"
+echo "=== Linux unit tests under ThreadSanitizer ==="
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build/linux-tsan -L unit -E probe_dns_fuzz -j "$jobs"
 echo "=== Windows build under Wine ==="
 # Wine tests share one prefix per namespace; run them one at a time.
 run_ctest build/windows
