@@ -1,7 +1,7 @@
 // Linux entry: the full command line is the program path and the arguments
 // joined with single blanks.
-#include "app/paths.h"
 #include "app/startup.h"
+#include "base/paths.h"
 
 int main(int argc, char** argv) {
     std::string cmd = tv::modulePath();

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/startup.h"
-#include "probe/winstr.h"
+#include "base/winstr.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     tv::setCommandLine(tv::fromWide(GetCommandLineW()));

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "bridge/state.h"
-#include "probe/text.h"
 
 namespace tv {
 
@@ -12,12 +12,9 @@ namespace tv {
 // shows a resolution failure, rows 5-7 reach one foreign address under an
 // allow-listed name, no name and a foreign name.
 const SelfTestTarget kSelfTestTargets[7] = {
-    {"yandex.ru", "yandex.ru", true},
-    {"google.com", "google.com", true},
-    {"vk.com", "vk.com", true},
-    {"tarnveil-selftest.example", "x", false},
-    {"1.1.1.1", "yandex.ru", false},
-    {"1.1.1.1", "", false},
+    {"yandex.ru", "yandex.ru", true}, {"google.com", "google.com", true},
+    {"vk.com", "vk.com", true},       {"tarnveil-selftest.example", "x", false},
+    {"1.1.1.1", "yandex.ru", false},  {"1.1.1.1", "", false},
     {"1.1.1.1", "example.com", true},
 };
 
@@ -28,17 +25,6 @@ constexpr int kBasicsTimeoutMs = 3000;
 constexpr int kIpInfoTimeoutMs = 4000;
 constexpr size_t kTargetLineMax = 639;
 constexpr size_t kNetLineMax = 399;
-
-// Cuts to at most `max` bytes without splitting a UTF-8 sequence.
-std::string cutUtf8(std::string s, size_t max) {
-    if (s.size() <= max)
-        return s;
-    size_t n = max;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
-        --n;
-    s.resize(n);
-    return s;
-}
 
 } // namespace
 
@@ -56,13 +42,13 @@ std::string formatSelfTestTargetLine(const SelfTestTarget& t, const ProbeResult&
     line += " cert=[" + r.cert + "]";
     line += r.certOk ? " ok=1" : " ok=0";
     line += " det=[" + r.tlsDetail + "]";
-    return cutUtf8(toValidUtf8(line), kTargetLineMax);
+    return std::string(cutUtf8Bytes(toValidUtf8(line), kTargetLineMax));
 }
 
 std::string formatSelfTestNetLine(const NetCheckResult& n) {
     std::string line = "SELFTEST net [" + n.group + "] " + n.name + " -> " + n.state + " " +
                        std::to_string(n.ms) + "ms " + n.detail;
-    return cutUtf8(toValidUtf8(line), kNetLineMax);
+    return std::string(cutUtf8Bytes(toValidUtf8(line), kNetLineMax));
 }
 
 void runSelfTest() {

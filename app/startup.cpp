@@ -1,8 +1,9 @@
 #include "app/startup.h"
 
-#include "app/log.h"
 #include "app/selftest.h"
 #include "app/window.h"
+#include "base/log.h"
+#include "base/runtime.h"
 
 namespace tv {
 namespace {
@@ -16,9 +17,15 @@ bool switchInCommandLine(std::string_view commandLine, std::string_view sw) {
     return !sw.empty() && commandLine.find(sw) != std::string_view::npos;
 }
 
-void setCommandLine(std::string commandLine) { storedCommandLine() = std::move(commandLine); }
-const std::string& commandLine() { return storedCommandLine(); }
-bool hasSwitch(std::string_view sw) { return switchInCommandLine(commandLine(), sw); }
+void setCommandLine(std::string commandLine) {
+    storedCommandLine() = std::move(commandLine);
+}
+const std::string& commandLine() {
+    return storedCommandLine();
+}
+bool hasSwitch(std::string_view sw) {
+    return switchInCommandLine(commandLine(), sw);
+}
 
 int startProcess(void* instance, int showCommand) {
     logLine(kStartBanner); // first, before any runtime is touched
@@ -27,7 +34,9 @@ int startProcess(void* instance, int showCommand) {
         runSelfTest();
         return 0;
     }
-    return runWindowMode(instance, showCommand);
+    WindowOptions options;
+    options.automation = hasSwitch(kSwitchCdp);
+    return runWindowMode(instance, showCommand, options);
 }
 
 } // namespace tv

@@ -19,10 +19,6 @@ void setCommandLine(std::string commandLine);
 const std::string& commandLine();
 bool hasSwitch(std::string_view sw);
 
-// Platform runtimes: COM (single-threaded apartment) and Winsock 2.2 on
-// Windows; on Linux, SIGPIPE is ignored so a peer's close is a send error.
-void initPlatformRuntimes();
-
 // Everything after the entry has read its command line. `showCommand` is the
 // Windows show command (ignored elsewhere). Returns the exit code.
 int startProcess(void* instance, int showCommand);

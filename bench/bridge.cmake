@@ -2,4 +2,4 @@
 # network lab (run by hand: tests/lab/in-lab.sh -- build/<dir>/bench/scan_bench).
 add_executable(scan_bench ${CMAKE_CURRENT_LIST_DIR}/scan_bench.cpp)
 tv_target_defaults(scan_bench)
-target_link_libraries(scan_bench PRIVATE tv_bridge tv_shell tv_probe)
+target_link_libraries(scan_bench PRIVATE tv_bridge)

@@ -101,9 +101,7 @@ bool waitListening(const std::string& addr) {
     tv::Ipv4Address a;
     tv::parseIPv4(addr, a.addrBe);
     for (int i = 0; i < 100; ++i) {
-        std::string state, detail;
-        int32_t ms = -1;
-        if (tv::connectWithTimeout(a, 443, 200, state, ms, detail).valid())
+        if (tv::connectWithTimeout(a, 443, 200).socket.valid())
             return true;
         usleep(50000);
     }

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "bridge/protocol.h"
 #include "bridge/runs.h"
 #include "bridge/state.h"

@@ -2,15 +2,15 @@
 
 #include <vector>
 
-#include "app/log.h"
-#include "app/paths.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "bridge/host_hooks.h"
 #include "bridge/protocol.h"
 #include "bridge/runs.h"
 #include "bridge/state.h"
 #include "bridge/storage.h"
 #include "bridge/ui_sink.h"
-#include "probe/text.h"
 
 namespace tv {
 namespace {
@@ -23,36 +23,53 @@ constexpr std::string_view kCopyFailed = "Не удалось скопирова
 
 using Fields = std::vector<std::string_view>;
 
-void onScan(const Fields& f) {
-    const int32_t runId = readInt32(f[1]);
-    const int32_t timeoutMs = boundScanTimeout(readInt32(f[3]));
-    const int32_t workers = readInt32(f[4]);
-    const bool doHttp = readFlag(f[5]);
-    std::vector<ProbeJob> jobs = parseJobList(f[6]);
-    std::string line = "Скан #" + std::to_string(runId) + " режим=";
-    line += f[2];
-    line += " целей=" + std::to_string(jobs.size());
-    logLine(line);
-    startScan(runId, std::move(jobs), timeoutMs, workers, doHttp);
+void onReady(std::string_view, const Fields&) {
+    postUiMessage(buildHello(scansPath()));
+    postFileList();
 }
 
-void onBasics(const Fields& f) {
-    const int32_t runId = readInt32(f[1]);
-    const int32_t timeoutMs = boundBasicsTimeout(readInt32(f[2]));
+void onScan(std::string_view, const Fields& f) {
+    using F = ScanField;
+    const int32_t runId = readInt32(f[F::run]);
+    ProbeOptions options;
+    options.timeoutMs = boundScanTimeout(readInt32(f[F::timeout]));
+    options.http = readFlag(f[F::http]);
+    options.xfer = readFlag(fieldAt(f, F::xfer));
+    options.dnsCheck = readFlag(fieldAt(f, F::dnscheck));
+    options.hello = parseHelloMode(fieldAt(f, F::hello));
+    // A missing or unreadable count reads as 0 and gives the one try of old.
+    options.repeat = boundRepeat(readInt32(fieldAt(f, F::repeat)));
+    const int32_t workers = readInt32(f[F::threads]);
+    std::vector<ProbeJob> jobs = parseJobList(f[F::jobs]);
+    std::string line = "Скан #" + std::to_string(runId) + " режим=";
+    line += f[F::mode];
+    line += " целей=" + std::to_string(jobs.size());
+    logLine(line);
+    startScan(runId, std::move(jobs), options, workers);
+}
+
+void onBasics(std::string_view, const Fields& f) {
+    const int32_t runId = readInt32(f[BasicsField::run]);
+    const int32_t timeoutMs = boundBasicsTimeout(readInt32(f[BasicsField::timeout]));
     std::string line = "Базовые проверки сети #";
-    line += f[1]; // as the page sent it
+    line += f[BasicsField::run]; // as the page sent it
     logLine(line);
     startBasics(runId, timeoutMs);
 }
 
+void onCancel(std::string_view, const Fields&) {
+    cancelFlag().exchange(true);
+    logLine("Скан отменён пользователем");
+}
+
 void onSave(std::string_view command, const Fields& f) {
-    const std::string_view name = f[1];
+    const std::string_view name = f[SaveField::name];
     if (!isValidSnapshotName(name)) {
         postNotice(kBadName);
         return;
     }
     makeDir(scansPath());
-    if (!writeTextFile(snapshotPath(name), commandRest(command, f, 2))) {
+    if (!writeTextFile(snapshotPath(name), commandRest(command, f, SaveField::text))) {
         postNotice(kWriteFailed);
         return;
     }
@@ -63,8 +80,12 @@ void onSave(std::string_view command, const Fields& f) {
     postFileList();
 }
 
-void onLoad(const Fields& f) {
-    const std::string_view name = f[1];
+void onList(std::string_view, const Fields&) {
+    postFileList();
+}
+
+void onLoad(std::string_view, const Fields& f) {
+    const std::string_view name = f[NameField::name];
     std::string text;
     if (isValidSnapshotName(name) && readTextFile(snapshotPath(name), text)) {
         postUiMessage(buildFile(name, text));
@@ -75,55 +96,56 @@ void onLoad(const Fields& f) {
     postNotice(notice);
 }
 
-void onDelete(const Fields& f) {
-    if (isValidSnapshotName(f[1]))
-        deleteFile(snapshotPath(f[1]));
+void onDelete(std::string_view, const Fields& f) {
+    if (isValidSnapshotName(f[NameField::name]))
+        deleteFile(snapshotPath(f[NameField::name]));
     postFileList();
 }
 
 void onCopy(std::string_view command, const Fields& f) {
     const auto& setClipboard = hostHooks().setClipboardText;
     // Only a clipboard that really took the text is reported as copied.
-    const bool ok = setClipboard && setClipboard(toValidUtf8(commandRest(command, f, 1)));
+    const bool ok =
+        setClipboard && setClipboard(toValidUtf8(commandRest(command, f, CopyField::text)));
     postNotice(ok ? kCopied : kCopyFailed);
 }
 
-void onOpenFolder() {
+void onOpenFolder(std::string_view, const Fields&) {
     makeDir(scansPath());
     if (const auto& open = hostHooks().openFolder)
         open(scansPath());
 }
 
-} // namespace
+struct CommandEntry {
+    std::string_view name;
+    size_t minFields; // the name included
+    void (*handler)(std::string_view command, const Fields& fields);
+};
 
-void postNotice(std::string_view text) { postUiMessage(buildMsg(text)); }
+// A name outside the table, or fewer fields than it needs, is ignored.
+constexpr CommandEntry kCommands[] = {
+    {"ready", 1, onReady},
+    {kCmdScan, ScanField::count, onScan},
+    {kCmdBasics, BasicsField::count, onBasics},
+    {kCmdCancel, 1, onCancel},
+    {kCmdSave, SaveField::count, onSave},
+    {"list", 1, onList},
+    {kCmdLoad, NameField::count, onLoad},
+    {"delete", NameField::count, onDelete},
+    {"copy", CopyField::count, onCopy},
+    {"openfolder", 1, onOpenFolder},
+};
+
+} // namespace
 
 void dispatchCommand(const std::string& text) {
     const Fields f = splitCommand(text);
-    const std::string_view name = f[0];
-    const size_t n = f.size();
-    if (name == "ready") {
-        postUiMessage(buildHello(scansPath()));
-        postFileList();
-    } else if (name == "scan" && n >= 7) {
-        onScan(f);
-    } else if (name == "basics" && n >= 3) {
-        onBasics(f);
-    } else if (name == "cancel") {
-        cancelFlag().exchange(true);
-        logLine("Скан отменён пользователем");
-    } else if (name == "save" && n >= 3) {
-        onSave(text, f);
-    } else if (name == "list") {
-        postFileList();
-    } else if (name == "load" && n >= 2) {
-        onLoad(f);
-    } else if (name == "delete" && n >= 2) {
-        onDelete(f);
-    } else if (name == "copy" && n >= 2) {
-        onCopy(text, f);
-    } else if (name == "openfolder") {
-        onOpenFolder();
+    for (const CommandEntry& c : kCommands) {
+        if (f[0] == c.name) {
+            if (f.size() >= c.minFields)
+                c.handler(text, f);
+            return;
+        }
     }
 }
 

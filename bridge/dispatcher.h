@@ -16,7 +16,4 @@ namespace tv {
 
 void dispatchCommand(const std::string& text);
 
-// Posts a `msg` notice for the user; callable on any thread.
-void postNotice(std::string_view text);
-
 } // namespace tv

@@ -40,9 +40,13 @@ struct FileEntry {
 
 // {"t":"hello","project":..,"author":..,"version":..,"dir":<scans path>}
 std::string buildHello(std::string_view scansDir);
-// {"t":"res","run",..,"idx",..,"host".."verdict"} in the record's field order.
+// {"t":"res","run",..,"idx",..,"host".."verdict"} in the record's field order;
+// then, when the DNS check was asked for, "dnsSpoof","dnsGenuine","dnsVia";
+// then, when more than one try ran, "tries","passes"; last "tcpShared":true on a
+// record that took its address's TCP outcome.
 std::string buildRes(int32_t run, uint64_t idx, const ProbeResult& r);
-// {"t":"net","run","group","name","state","detail","ms"}
+// {"t":"net","run","group","name","state","detail","ms"}, then "intercept"
+// on the rows that carry it (the UDP/53 rows).
 std::string buildNet(int32_t run, const NetCheckResult& n);
 // {"t":"ipinfo","run","body"}: the body up to its first NUL byte.
 std::string buildIpInfo(int32_t run, std::string_view body);
@@ -58,6 +62,83 @@ std::string buildFile(std::string_view name, std::string_view data);
 std::string buildMsg(std::string_view text);
 
 // ---- Page commands ---------------------------------------------------------
+//
+// Every command's name, the positions of its fields and a builder live here,
+// so the page, the dispatcher and the command-line front agree on one layout.
+// New fields of a command are appended after its last one, so older senders
+// stay valid.
+
+// The names that more than the dispatcher's table spells; the table
+// (dispatcher.cpp) holds the whole set.
+inline constexpr std::string_view kCmdScan = "scan";
+inline constexpr std::string_view kCmdBasics = "basics";
+inline constexpr std::string_view kCmdCancel = "cancel";
+inline constexpr std::string_view kCmdSave = "save";
+inline constexpr std::string_view kCmdLoad = "load";
+
+// scan  run  mode  timeout  threads  http  jobs  [xfer  hello  repeat  dnscheck]
+// The options after `jobs` are optional: an older sender leaves them out and
+// gets the defaults (fieldAt gives "" for a missing field).
+struct ScanField {
+    static constexpr size_t run = 1, mode = 2, timeout = 3, threads = 4, http = 5, jobs = 6;
+    static constexpr size_t count = 7;
+    // Optional, in the order they joined the command: "1" the transfer test;
+    // "lib", "chrome", "firefox", "all" (hello_finding.h); tries per job;
+    // "1" the swapped-DNS-answer check.
+    static constexpr size_t xfer = 7, hello = 8, repeat = 9, dnscheck = 10;
+};
+// What a sender writes at an optional position it has no value for.
+inline constexpr std::string_view kScanXferDefault = "0";
+inline constexpr std::string_view kScanHelloDefault = "lib";
+inline constexpr std::string_view kScanRepeatDefault = "1";
+// basics  run  timeout
+struct BasicsField {
+    static constexpr size_t run = 1, timeout = 2;
+    static constexpr size_t count = 3;
+};
+// save  name  text (the text may hold TABs: everything after the name)
+struct SaveField {
+    static constexpr size_t name = 1, text = 2;
+    static constexpr size_t count = 3;
+};
+// load | delete  name
+struct NameField {
+    static constexpr size_t name = 1;
+    static constexpr size_t count = 2;
+};
+// copy  text (everything after the name, TABs kept)
+struct CopyField {
+    static constexpr size_t text = 1;
+    static constexpr size_t count = 2;
+};
+
+struct ScanRequest {
+    int32_t run = 0;
+    std::string mode; // only logged
+    int32_t timeoutMs = 0;
+    int32_t threads = 0;
+    bool http = false;
+    std::string jobs; // host|sni lines separated by LF
+    bool xfer = false;
+    // The swapped-DNS-answer check ("1" at `dnscheck`); when on, the optional
+    // positions before it are written with their defaults.
+    bool dnsCheck = false;
+    HelloMode hello = HelloMode::Lib;
+    int32_t repeat = 1; // tries per job (`repeat`)
+};
+
+// The command texts. A TAB inside a free-text field (mode, jobs) would start
+// a new field, so it becomes a blank, as the page does it; the text of save
+// and copy is taken whole (its TABs are kept by the reader).
+std::string buildScanCommand(const ScanRequest& r);
+std::string buildBasicsCommand(int32_t run, int32_t timeoutMs);
+std::string buildSaveCommand(std::string_view name, std::string_view text);
+std::string buildNameCommand(std::string_view command, std::string_view name);
+
+// Field `i`, or "" when the command has fewer fields.
+inline std::string_view fieldAt(const std::vector<std::string_view>& fields, size_t i) {
+    return i < fields.size() ? fields[i] : std::string_view();
+}
 
 // Cuts at every TAB: N TABs give N+1 fields, empty fields included. The views
 // point into `command`.
@@ -76,7 +157,9 @@ std::string_view commandRest(std::string_view command, const std::vector<std::st
 int32_t readInt32(std::string_view field);
 
 // The HTTP flag: on only when the field is exactly "1".
-inline bool readFlag(std::string_view field) { return field == "1"; }
+inline bool readFlag(std::string_view field) {
+    return field == "1";
+}
 
 // The white space of job-list trimming and integer reading, one fixed table
 // on every platform: TAB, LF, VT, FF, CR, blank, U+0085, U+00A0 and, above

@@ -1,9 +1,9 @@
 #include "bridge/storage.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "bridge/state.h"
 #include "bridge/ui_sink.h"
-#include "probe/text.h"
 
 namespace tv {
 
@@ -38,8 +38,12 @@ bool hasJsonExtension(std::string_view name) {
     return true;
 }
 
-std::string snapshotPath(std::string_view name) { return joinPath(scansPath(), name); }
+std::string snapshotPath(std::string_view name) {
+    return joinPath(scansPath(), name);
+}
 
-void postFileList() { postUiMessage(buildFiles(listSnapshotFiles(scansPath()))); }
+void postFileList() {
+    postUiMessage(buildFiles(listSnapshotFiles(scansPath())));
+}
 
 } // namespace tv

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "probe/text.h"
+#include "base/text.h"
 
 namespace tv {
 namespace {
@@ -97,7 +97,9 @@ bool readTextFile(const std::string& path, std::string& text) {
     return true;
 }
 
-bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool deleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 std::vector<FileEntry> listSnapshotFiles(const std::string& dir) {
     std::vector<FileEntry> list;

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "probe/text.h"
-#include "probe/winstr.h"
+#include "base/text.h"
+#include "base/winstr.h"
 
 namespace tv {
 namespace {
@@ -87,7 +87,9 @@ bool readTextFile(const std::string& path, std::string& text) {
     return true;
 }
 
-bool deleteFile(const std::string& path) { return DeleteFileW(toWide(path).c_str()) != 0; }
+bool deleteFile(const std::string& path) {
+    return DeleteFileW(toWide(path).c_str()) != 0;
+}
 
 std::vector<FileEntry> listSnapshotFiles(const std::string& dir) {
     std::vector<FileEntry> list;

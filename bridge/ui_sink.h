@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace tv {
 
@@ -18,5 +19,8 @@ void setUiSink(UiSink sink);
 
 // Callable on any thread; the order of calls is the order of delivery.
 void postUiMessage(std::string message);
+
+// Posts a `msg` notice for the user; callable on any thread.
+void postNotice(std::string_view text);
 
 } // namespace tv

@@ -1,5 +1,6 @@
 #include "cli/front.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -9,16 +10,18 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 
-#include "app/log.h"
-#include "app/paths.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "bridge/dispatcher.h"
+#include "bridge/protocol.h"
 #include "bridge/state.h"
 #include "bridge/ui_sink.h"
 #include "cli/json.h"
@@ -37,14 +40,25 @@ constexpr const char* kUsage = R"(Использование: tarnveil-cli КО�
 Команды:
   domains [ФАЙЛ|-]             скан сгруппированного списка доменов (по умолчанию встроенный
                                список; формат: "# [группа] заголовок", строка = домен)
-  matrix --ips ФАЙЛ --snis ФАЙЛ  матрица IP × SNI ("-" = без SNI, "#" = комментарий)
+  matrix --ips ФАЙЛ --snis ФАЙЛ  матрица IP × SNI ("-" = без SNI, "?" = случайное имя,
+                               "#" = комментарий)
   basics                       базовый тест сети и данные о выходе в интернет
   scan [ФАЙЛ|-]                сырые задания, строка = host|sni
 
 Параметры:
-  --threads N      потоков (domains, scan: 8; matrix: 4), 1..48
+  --threads N      потоков (domains, matrix: 16; scan: 8), 1..48
   --timeout MS     таймаут, мс (4000; basics: 3500)
   --no-http        без HTTP-проверки (domains, scan)
+  --xfer, --no-xfer  тест 16–20 КБ: после ответа качаем и отправляем по 64 КБ, так видно
+                   заморозку соединения и урезанную скорость (по умолчанию включён;
+                   в domains и scan нужен HTTP: --no-http его выключает)
+  --dns-check      при плохом сертификате спросить шифрованный DNS: не подменён ли
+                   ответ системного DNS (domains, scan; включено по умолчанию)
+  --no-dns-check   без этой проверки
+  --hello ВИД      какой ClientHello слать (domains, matrix, scan): lib — библиотека (по умолчанию),
+                   chrome, firefox — как браузер (без сертификата и HTTP), all — сравнить все три
+  --repeat N       повторов каждой проверки, 1..10 (1): каждая — новое соединение; если
+                   они расходятся, строка помечена «нестабильно k/N»
   --json           только UI-сообщения (res, net, ipinfo, done), по одному JSON в строке
   --save [МЕТКА]   сохранить снимок в папку scans (его видит вкладка «История»)
   --help           эта справка
@@ -91,6 +105,10 @@ struct Options {
     std::string ips, snis;
     std::string threads, timeout;
     bool http = true;
+    std::optional<bool> xfer; // unset: on where HTTP is on, and in the matrix
+    bool dnsCheck = true;
+    std::string hello = "lib";
+    int repeat = 1;
     bool json = false;
     bool save = false;
     std::string label;
@@ -138,13 +156,31 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
             o.json = true;
         } else if (a == "--no-http") {
             o.http = false;
+        } else if (a == "--xfer" || a == "--no-xfer") {
+            o.xfer = a == "--xfer";
+        } else if (a == "--dns-check" || a == "--no-dns-check") {
+            o.dnsCheck = a == "--dns-check";
+        } else if (a == "--hello") {
+            auto v = value(a.c_str());
+            if (!v || (*v != "lib" && *v != "chrome" && *v != "firefox" && *v != "all"))
+                return UsageError{"--hello: ожидалось lib, chrome, firefox или all"};
+            o.hello = *v;
+        } else if (a == "--repeat") {
+            auto v = value(a.c_str());
+            if (!v || !isInteger(*v) || v->size() > 3 || std::stoi(*v) < 1 || std::stoi(*v) > 10)
+                return UsageError{"--repeat: ожидалось целое от 1 до 10" +
+                                  (v ? ", получено «" + *v + "»" : std::string())};
+            o.repeat = std::stoi(*v);
         } else if (a == "--threads" || a == "--timeout" || a == "--ips" || a == "--snis") {
             auto v = value(a.c_str());
             if (!v)
                 return UsageError{"после " + a + " нужно значение"};
             if ((a == "--threads" || a == "--timeout") && !isInteger(*v))
                 return UsageError{a + ": ожидалось целое число, получено «" + *v + "»"};
-            (a == "--threads" ? o.threads : a == "--timeout" ? o.timeout : a == "--ips" ? o.ips : o.snis) = *v;
+            (a == "--threads"   ? o.threads
+             : a == "--timeout" ? o.timeout
+             : a == "--ips"     ? o.ips
+                                : o.snis) = *v;
         } else if (a == "--save") {
             o.save = true;
             // An optional label follows unless it looks like an option or a file to read.
@@ -209,14 +245,15 @@ void err(const std::string& s) {
 
 // Sends one page command and collects every UI message until the `done` of
 // run 1, calling `onMessage` for each. The interrupt turns into a "cancel".
-void runAndCollect(const std::string& command, const std::function<void(const Json&, const std::string&)>& onMessage) {
+void runAndCollect(const std::string& command,
+                   const std::function<void(const Json&, const std::string&)>& onMessage) {
     dispatchCommand(command);
     bool cancelSent = false;
     while (true) {
         std::string m;
         if (!queue().pop(m, std::chrono::milliseconds(100))) {
             if (gInterrupted.load() && !cancelSent) {
-                dispatchCommand("cancel");
+                dispatchCommand(std::string(kCmdCancel));
                 cancelSent = true;
             }
             continue;
@@ -228,7 +265,7 @@ void runAndCollect(const std::string& command, const std::function<void(const Js
         if (j->getString("t") == "done" && j->getInt("run") == 1)
             break;
         if (gInterrupted.load() && !cancelSent) {
-            dispatchCommand("cancel");
+            dispatchCommand(std::string(kCmdCancel));
             cancelSent = true;
         }
     }
@@ -238,7 +275,7 @@ void runAndCollect(const std::string& command, const std::function<void(const Js
 int saveSnapshot(const Options& o, const std::string& snapshotJson) {
     const std::string tag = snapshotTag(o.label);
     const std::string name = "scan_" + localStamp() + (tag.empty() ? "" : "_" + tag) + ".json";
-    dispatchCommand("save\t" + name + "\t" + snapshotJson);
+    dispatchCommand(buildSaveCommand(name, snapshotJson));
     std::string m;
     while (queue().pop(m, std::chrono::milliseconds(0))) {
         const auto j = parseJson(m);
@@ -249,7 +286,7 @@ int saveSnapshot(const Options& o, const std::string& snapshotJson) {
             return kExitOk;
         }
         if (j->getString("t") == "msg") {
-            err("tarnveil-cli: " + j->getString("text") + "\n");
+            err("tarnveil-cli: " + toPrintable(j->getString("text")) + "\n");
             return kExitSaveFailed;
         }
     }
@@ -258,32 +295,35 @@ int saveSnapshot(const Options& o, const std::string& snapshotJson) {
 }
 
 // Runs one command to its `done`, handing every message to the run's view.
-template <class Run> void collect(Run& run, const std::string& command) {
+void collect(RunView& run, const std::string& command) {
     runAndCollect(command, [&](const Json& j, const std::string& raw) { run.onMessage(j, raw); });
     run.finish();
 }
 
 // The exit code of a finished run, after saving its snapshot when asked.
-template <class Run> int conclude(const Run& run, const Options& o) {
+int conclude(const RunView& run, const Options& o) {
     if (o.save && saveSnapshot(o, run.snapshot(o.label, utcIsoNow())) != kExitOk)
         return kExitSaveFailed;
     return run.anyPassed() ? kExitOk : kExitNothingPassed;
 }
 
-std::string jobText(const std::vector<std::string>& jobs) {
-    std::string s;
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        if (i)
-            s += '\n';
-        s += jobs[i];
-    }
-    return s;
-}
-
+// The scan command of the front's one run (id 1). The numbers are read as
+// the dispatcher reads the page's fields.
 std::string scanCommand(const std::string& mode, const std::string& timeout,
-                        const std::string& threads, bool http, const std::string& jobs) {
-    return "scan\t1\t" + mode + "\t" + timeout + "\t" + threads + "\t" + (http ? "1" : "0") +
-           "\t" + jobs;
+                        const std::string& threads, bool http, bool xfer, const std::string& jobs,
+                        const std::string& hello, int repeat, bool dnsCheck = false) {
+    ScanRequest r;
+    r.run = 1;
+    r.mode = mode;
+    r.timeoutMs = readInt32(timeout);
+    r.threads = readInt32(threads);
+    r.http = http;
+    r.jobs = jobs;
+    r.xfer = xfer;
+    r.dnsCheck = dnsCheck;
+    r.hello = parseHelloMode(hello);
+    r.repeat = repeat;
+    return buildScanCommand(r);
 }
 
 } // namespace
@@ -336,7 +376,7 @@ int runCli(const std::vector<std::string>& args) {
         if (o.haveFile) {
             auto t = readInput(o.file);
             if (!t) {
-                err("tarnveil-cli: не удалось прочитать файл " + o.file + "\n");
+                err("tarnveil-cli: не удалось прочитать файл " + toPrintable(o.file) + "\n");
                 return kExitUsage;
             }
             listText = *t;
@@ -349,12 +389,12 @@ int runCli(const std::vector<std::string>& args) {
     } else if (o.command == "matrix") {
         auto a = readInput(o.ips);
         if (!a) {
-            err("tarnveil-cli: не удалось прочитать файл " + o.ips + "\n");
+            err("tarnveil-cli: не удалось прочитать файл " + toPrintable(o.ips) + "\n");
             return kExitUsage;
         }
         auto b = readInput(o.snis);
         if (!b) {
-            err("tarnveil-cli: не удалось прочитать файл " + o.snis + "\n");
+            err("tarnveil-cli: не удалось прочитать файл " + toPrintable(o.snis) + "\n");
             return kExitUsage;
         }
         ipsText = *a;
@@ -367,8 +407,13 @@ int runCli(const std::vector<std::string>& args) {
     installInterruptHandler();
 
     Renderer r(o.json, stdoutIsTerminal(), stderrIsTerminal(), std::getenv("NO_COLOR") != nullptr);
-    const std::string timeout = o.timeout.empty() ? (o.command == "basics" ? "3500" : "4000") : o.timeout;
-    const std::string threads = o.threads.empty() ? (o.command == "matrix" ? "4" : "8") : o.threads;
+    const std::string timeout =
+        o.timeout.empty() ? (o.command == "basics" ? "3500" : "4000") : o.timeout;
+    const std::string threads = o.threads.empty() ? (o.command == "scan" ? "8" : "16") : o.threads;
+    // As on the page: on by default; it reads on after the HTTP answer, so
+    // without the HTTP check it runs only when asked for (and in the matrix).
+    const bool xfer = o.xfer.value_or(o.command == "matrix" || o.http);
+    r.setXferColumn(xfer && o.command != "basics");
 
     if (o.command == "domains") {
         auto rows = parseDomainList(listText);
@@ -379,8 +424,9 @@ int runCli(const std::vector<std::string>& args) {
         std::vector<std::string> jobs;
         for (const auto& row : rows)
             jobs.push_back(row.host + "|" + row.host);
-        DomainRun run(r, rows);
-        collect(run, scanCommand("domains", timeout, threads, o.http, jobText(jobs)));
+        DomainRun run(r, rows, o.hello != "lib");
+        collect(run, scanCommand("domains", timeout, threads, o.http, xfer, joinWith(jobs, '\n'),
+                                 o.hello, o.repeat, o.dnsCheck));
         return conclude(run, o);
     }
     if (o.command == "matrix") {
@@ -394,25 +440,33 @@ int runCli(const std::vector<std::string>& args) {
             err("tarnveil-cli: Слишком много комбинаций (макс. 3000)\n");
             return kExitUsage;
         }
+        // "?" stands for a made-up name, fresh for each run.
+        const bool wantRandom = std::find(snis.begin(), snis.end(), kRandomSni) != snis.end();
+        const std::string random = wantRandom ? randomSniName() : std::string();
         std::vector<std::string> jobs;
         for (const auto& ip : ips)
             for (const auto& sni : snis)
-                jobs.push_back(ip + "|" + (sni == "-" ? std::string() : sni));
+                jobs.push_back(ip + "|" +
+                               (sni == "-"          ? std::string()
+                                : sni == kRandomSni ? random
+                                                    : sni));
         std::set<std::string> white;
         for (const auto& w : parseMatrixLines(std::string(embeddedList("white_base"))))
             white.insert(w);
-        MatrixRun run(r, ips, snis, white);
-        collect(run, scanCommand("matrix", timeout, threads, false, jobText(jobs)));
+        MatrixRun run(r, ips, snis, white, random);
+        collect(run, scanCommand("matrix", timeout, threads, false, xfer, joinWith(jobs, '\n'),
+                                 o.hello, o.repeat));
         return conclude(run, o);
     }
     if (o.command == "basics") {
         BasicsRun run(r);
-        collect(run, "basics\t1\t" + timeout);
+        collect(run, buildBasicsCommand(1, readInt32(timeout)));
         return conclude(run, o);
     }
     // scan: raw host|sni lines, parsed by the bridge exactly as the page's jobs are.
-    ScanRun run(r);
-    collect(run, scanCommand("scan", timeout, threads, o.http, listText));
+    ScanRun run(r, o.hello != "lib");
+    collect(run, scanCommand("scan", timeout, threads, o.http, xfer, listText, o.hello, o.repeat,
+                             o.dnsCheck));
     if (run.results() == 0 && !run.cancelled()) {
         err("tarnveil-cli: в списке нет ни одного задания\n");
         return kExitUsage;

@@ -3,9 +3,17 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "probe/text.h"
+#include "base/text.h"
+#include "cli/rules.h"
 
 namespace tv::cli {
+
+Json::Json() = default;
+Json::Json(const Json&) = default;
+Json::Json(Json&&) noexcept = default;
+Json& Json::operator=(const Json&) = default;
+Json& Json::operator=(Json&&) noexcept = default;
+Json::~Json() = default;
 namespace {
 
 struct Parser {
@@ -60,14 +68,30 @@ struct Parser {
                 return false;
             const char e = s[i++];
             switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case '"':
+                out += '"';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            case '/':
+                out += '/';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
             case 'u': {
                 uint32_t cp;
                 if (!hex4(cp))
@@ -86,7 +110,8 @@ struct Parser {
                 appendUtf8(out, cp);
                 break;
             }
-            default: return false;
+            default:
+                return false;
             }
         }
         return false;
@@ -205,6 +230,18 @@ bool Json::getBool(const std::string& key) const {
     return v && v->type == Type::Bool && v->b;
 }
 
+XferView xferViewOf(const Json& m) {
+    XferView x;
+    x.word = m.getString("xfer");
+    x.down = m.getString("down");
+    x.up = m.getString("up");
+    x.downBytes = m.getInt("downBytes", -1);
+    x.upBytes = m.getInt("upBytes", -1);
+    x.downKbps = m.getInt("downKbps", -1);
+    x.upKbps = m.getInt("upKbps", -1);
+    return x;
+}
+
 std::optional<Json> parseJson(const std::string& text) {
     Parser p{text};
     Json v;
@@ -217,26 +254,9 @@ std::optional<Json> parseJson(const std::string& text) {
 }
 
 std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += ch;
-            }
-        }
-    }
-    out += '"';
+    std::string out;
+    out.reserve(s.size() + 2);
+    appendJsonQuoted(out, s);
     return out;
 }
 

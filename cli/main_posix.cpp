@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
+#include "base/runtime.h"
 #include "cli/front.h"
 
 int main(int argc, char** argv) {

@@ -3,9 +3,9 @@
 #include <vector>
 #include <windows.h>
 
-#include "app/startup.h"
+#include "base/runtime.h"
+#include "base/winstr.h"
 #include "cli/front.h"
-#include "probe/winstr.h"
 
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;

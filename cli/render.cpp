@@ -3,10 +3,62 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/text.h"
+#include "cli/snapshot.h"
+#include "probe/basic_checks.h"
+
 namespace tv::cli {
 namespace {
 
 const char* kReset = "\033[0m";
+
+// The colour sequences this front writes itself; a line keeps these and no
+// other control.
+constexpr const char* kOwnSequences[] = {"\033[0m",  "\033[2m",  "\033[31m", "\033[32m",
+                                         "\033[33m", "\033[35m", "\033[36m"};
+
+// A line for the terminal: every control in it is shown (toPrintable) except
+// the front's own colour sequences. Text from outside is made printable where
+// it is taken from a message (shown below) already; this is the second wall.
+std::string terminalLine(const std::string& text) {
+    std::string out;
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\033')
+            continue;
+        for (const char* seq : kOwnSequences) {
+            const std::string_view q(seq);
+            if (text.compare(i, q.size(), q) == 0) {
+                out += toPrintable(std::string_view(text).substr(run, i - run));
+                out += q;
+                run = i + q.size();
+                i = run - 1;
+                break;
+            }
+        }
+    }
+    out += toPrintable(std::string_view(text).substr(run));
+    return out;
+}
+
+// A text field of a message, as it may be shown to a person.
+std::string shown(const Json& m, const std::string& key) {
+    return toPrintable(m.getString(key));
+}
+
+// The basic test's steps: twelve checks, the encrypted ones, the lookup.
+constexpr size_t kBasicsSteps = 12 + kBasicSecureChecks + 1;
+
+// The DNS findings as the page words them (web/src/75-dns.js).
+constexpr const char* kSpoofMark = "подмена DNS";
+constexpr const char* kSpoofNote =
+    "Подмена DNS. Для части сайтов системный DNS отдаёт чужой адрес (заглушку или "
+    "блок-страницу): шифрованный DNS дал другой адрес, и там сертификат настоящий. Строки с "
+    "пометкой «подмена DNS» проверяют заглушку, а не сам сайт.";
+constexpr const char* kInterceptNote =
+    "DNS-запросы на UDP/53 перехватывают. Вместо публичного резолвера отвечает сама сеть "
+    "(обычно DNS оператора): так показал whoami по UDP и по DoT. Ответы строк с пометкой "
+    "«перехват» пришли не от того резолвера, которого ты спрашивал.";
 
 std::string colourFor(const std::string& word) {
     if (word == "pass" || word == "ok")
@@ -22,14 +74,6 @@ std::string colourFor(const std::string& word) {
     return {};
 }
 
-size_t codePoints(const std::string& s) {
-    size_t n = 0;
-    for (const char c : s)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-            ++n;
-    return n;
-}
-
 std::string groupTitle(const std::string& g) {
     if (g == "ru")
         return "Российские";
@@ -42,6 +86,17 @@ std::string groupTitle(const std::string& g) {
     if (g == "custom")
         return "Свои";
     return g;
+}
+
+// A matrix cell's mark after its verdict, as the page draws it.
+std::string xferMark(const XferView& x) {
+    if (x.word == "frozen")
+        return "❄";
+    if (x.word == "slow")
+        return "⏳";
+    if (x.word.empty() || x.word == "ok" || x.word == "skip")
+        return "";
+    return "·";
 }
 
 std::string shortLabel(const std::string& v) {
@@ -66,24 +121,16 @@ std::string stateCell(const std::string& st, int64_t ms) {
     return st;
 }
 
-std::string join(const std::vector<std::string>& items) {
+std::string joinList(const std::vector<std::string>& items) {
     std::string s;
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i)
-            s += ',';
-        s += items[i];
-    }
+    for (const auto& i : items)
+        s += (s.empty() ? "" : ", ") + i;
     return s;
 }
 
-std::string quotedList(const std::vector<std::string>& items) {
-    std::vector<std::string> q;
-    for (const auto& i : items)
-        q.push_back(jsonString(i));
-    return "[" + join(q) + "]";
+bool isDone(const Json& m) {
+    return m.getString("t") == "done";
 }
-
-bool isDone(const Json& m) { return m.getString("t") == "done"; }
 
 } // namespace
 
@@ -103,7 +150,8 @@ void Renderer::line(const std::string& text) {
     if (json_)
         return;
     endProgress();
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    const std::string safe = terminalLine(text);
+    std::fwrite(safe.data(), 1, safe.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
@@ -118,7 +166,8 @@ void Renderer::raw(const std::string& message) {
 
 void Renderer::notice(const std::string& text) {
     endProgress();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    const std::string safe = toPrintable(text);
+    std::fprintf(stderr, "%s\n", safe.c_str());
     std::fflush(stderr);
 }
 
@@ -142,22 +191,27 @@ std::string Renderer::stateColour(const std::string& state, const std::string& t
     return verdictColour(state, text);
 }
 
+std::string Renderer::verdictHeading() const {
+    return xfer_ ? padCell("Вердикт", 8) + " 16–20 КБ" : "Вердикт";
+}
+
 std::string Renderer::muted(const std::string& text) const {
     return colour_ ? "\033[2m" + text + kReset : text;
 }
 
-std::string padCell(const std::string& text, size_t width) {
+std::string joinWith(const std::vector<std::string>& items, char sep) {
     std::string s;
-    size_t n = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const bool lead = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
-        if (lead) {
-            if (n == width)
-                break;
-            ++n;
-        }
-        s += text[i];
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i)
+            s += sep;
+        s += items[i];
     }
+    return s;
+}
+
+std::string padCell(const std::string& text, size_t width) {
+    std::string s(cutCodePoints(text, width));
+    const size_t n = countCodePoints(s);
     if (n < width)
         s.append(width - n, ' ');
     return s;
@@ -165,7 +219,7 @@ std::string padCell(const std::string& text, size_t width) {
 
 ResultCells resultCells(const Json& x) {
     ResultCells c;
-    c.ip = x.getString("ip").empty() ? "—" : x.getString("ip");
+    c.ip = x.getString("ip").empty() ? "—" : shown(x, "ip");
     c.dns = stateCell(x.getString("dns"), x.getInt("dnsMs", -1));
     c.tcp = stateCell(x.getString("tcp"), x.getInt("tcpMs", -1));
     c.tls = stateCell(x.getString("tls"), x.getInt("tlsMs", -1));
@@ -173,67 +227,73 @@ ResultCells resultCells(const Json& x) {
     if (http == "skip" || http.empty())
         c.http = "—";
     else if (http == "ok")
-        c.http = std::to_string(x.getInt("httpCode")) + " · " + std::to_string(x.getInt("httpMs")) + "мс";
+        c.http = std::to_string(x.getInt("httpCode")) + " · " + std::to_string(x.getInt("httpMs")) +
+                 "мс";
     else
         c.http = http;
-    const std::string cert = x.getString("cert");
+    const std::string cert = shown(x, "cert");
     c.cert = cert.empty() ? "—" : cert + (x.getBool("certOk") ? " ✓" : " ⚠");
     return c;
 }
 
-std::string snapshotDomainEntry(const std::string& host, const std::string& group, const Json& x) {
-    return "{\"host\":" + jsonString(host) + ",\"group\":" + jsonString(group) +
-           ",\"verdict\":" + jsonString(x.getString("verdict")) + ",\"ip\":" +
-           jsonString(x.getString("ip")) + ",\"dns\":" + jsonString(x.getString("dns")) +
-           ",\"tcp\":" + jsonString(x.getString("tcp")) + ",\"tls\":" +
-           jsonString(x.getString("tls")) + ",\"http\":" + jsonString(x.getString("http")) +
-           ",\"httpCode\":" + std::to_string(x.getInt("httpCode")) +
-           ",\"tlsMs\":" + std::to_string(x.getInt("tlsMs", -1)) + ",\"cert\":" +
-           jsonString(x.getString("cert")) + ",\"certOk\":" + (x.getBool("certOk") ? "true" : "false") +
-           "}";
+HelloView helloViewOf(const Json& x) {
+    const std::string mode = x.getString("hello");
+    if (mode.empty() || mode == "lib")
+        return {};
+    return {mode, x.getString("tls"), x.getString("helloChrome"), x.getString("helloFirefox")};
 }
 
-std::string snapshotText(const std::string& created, const std::string& label, const Status& st,
-                         const std::vector<std::string>& domainEntries,
-                         const std::vector<std::string>& ips, const std::vector<std::string>& snis,
-                         const std::vector<std::string>& cellEntries,
-                         const std::vector<std::string>& basics, const std::string& ipinfo) {
-    return "{\"v\":1,\"created\":" + jsonString(created) + ",\"label\":" + jsonString(label) +
-           ",\"status\":{\"k\":" + jsonString(st.k) + ",\"txt\":" + jsonString(st.txt) +
-           "},\"domains\":[" + join(domainEntries) + "],\"matrix\":{\"ips\":" + quotedList(ips) +
-           ",\"snis\":" + quotedList(snis) + ",\"cells\":[" + join(cellEntries) +
-           "]},\"basics\":[" + join(basics) + "],\"ipinfo\":" + ipinfo + "}";
-}
-
-std::string snapshotIpInfo(const std::string& body) {
-    const auto j = parseJson(body);
-    if (!j || j->type != Json::Type::Object || j->getString("status") != "success")
-        return "{\"error\":true}";
-    // Absent fields are left out, as the page's serialiser drops undefined values.
-    std::string s = "{";
-    bool first = true;
-    const std::pair<const char*, const char*> keys[] = {
-        {"ip", "query"}, {"isp", "isp"}, {"org", "org"}, {"as", "as"}, {"city", "city"}, {"country", "country"}};
-    for (const auto& [out, in] : keys) {
-        const Json* v = j->get(in);
-        if (!v)
-            continue;
-        if (!first)
-            s += ',';
-        first = false;
-        s += jsonString(out);
-        s += ':';
-        s += v->type == Json::Type::String ? jsonString(v->str) : jsonString("");
+std::string helloTokenCell(const Renderer& r, const HelloView& h, size_t width) {
+    const std::string t = helloToken(h);
+    std::string s;
+    for (size_t i = 0; i + 1 < t.size(); i += 2) {
+        const std::string mark = t.substr(i, 2);
+        s += r.stateColour(t[i + 1] == '+' ? "ok" : t[i + 1] == '-' ? "timeout" : "", mark);
     }
-    return s + "}";
+    return t.size() < width ? s + std::string(width - t.size(), ' ') : s;
+}
+
+std::string resultRow(const Renderer& r, const Json& m, size_t certWidth, bool hello) {
+    const ResultCells c = resultCells(m);
+    const std::string v = m.getString("verdict");
+    std::string line =
+        padCell(c.ip, 15) + " " + r.stateColour(m.getString("dns"), padCell(c.dns, 9)) + " " +
+        r.stateColour(m.getString("tcp"), padCell(c.tcp, 11)) + " " +
+        r.stateColour(m.getString("tls"), padCell(c.tls, 11)) + " " +
+        r.stateColour(m.getString("http"), padCell(c.http, 13)) + " " + padCell(c.cert, certWidth) +
+        " " + (hello ? helloTokenCell(r, helloViewOf(m), kHelloWidth) + " " : "");
+    const XferView x = xferViewOf(m);
+    if (x.word.empty()) {
+        line += r.verdictColour(v, v);
+    } else {
+        // The finding's colour: green through, red frozen or reset, yellow slow.
+        const std::string tone = x.word == "ok"                            ? "pass"
+                                 : x.word == "frozen" || x.word == "reset" ? "blocked"
+                                 : x.word == "slow"                        ? "partial"
+                                                                           : "";
+        line += r.verdictColour(v, padCell(v, 8)) + " " +
+                r.verdictColour(tone, padCell(xferText(x), 20));
+    }
+    const std::string unstable =
+        unstableText(static_cast<int>(m.getInt("tries", 1)), static_cast<int>(m.getInt("passes")));
+    if (!unstable.empty())
+        line += " " + r.verdictColour("partial", unstable);
+    if (m.getString("dnsSpoof") == "yes")
+        line += " " + r.verdictColour("blocked",
+                                      std::string(kSpoofMark) + " → " + shown(m, "dnsGenuine"));
+    if (!m.getString("tlsDetail").empty())
+        line += " " + r.muted("(" + shown(m, "tlsDetail") + ")");
+    return line;
 }
 
 // --- domains ---------------------------------------------------------------
 
-DomainRun::DomainRun(Renderer& r, std::vector<DomainRow> rows) : r_(r), rows_(std::move(rows)) {
+DomainRun::DomainRun(Renderer& r, std::vector<DomainRow> rows, bool hello)
+    : RunView(r), rows_(std::move(rows)), hello_(hello) {
     r_.line(padCell("Домен", 26) + " " + padCell("Группа", 7) + " " + padCell("IP", 15) + " " +
             padCell("DNS", 9) + " " + padCell("TCP", 11) + " " + padCell("TLS", 11) + " " +
-            padCell("HTTP", 13) + " " + padCell("Сертификат", 26) + " Вердикт");
+            padCell("HTTP", 13) + " " + padCell("Сертификат", 26) + " " +
+            (hello_ ? padCell(kHelloColumn, kHelloWidth) + " " : "") + r_.verdictHeading());
 }
 
 void DomainRun::onMessage(const Json& m, const std::string& raw) {
@@ -249,18 +309,9 @@ void DomainRun::onMessage(const Json& m, const std::string& raw) {
         if (idx < rows_.size()) {
             rows_[idx].verdict = m.getString("verdict");
             results_[idx] = m;
-            const ResultCells c = resultCells(m);
-            const std::string v = m.getString("verdict");
-            std::string line = padCell(rows_[idx].host, 26) + " " + padCell(rows_[idx].group, 7) +
-                               " " + padCell(c.ip, 15) + " " +
-                               r_.stateColour(m.getString("dns"), padCell(c.dns, 9)) + " " +
-                               r_.stateColour(m.getString("tcp"), padCell(c.tcp, 11)) + " " +
-                               r_.stateColour(m.getString("tls"), padCell(c.tls, 11)) + " " +
-                               r_.stateColour(m.getString("http"), padCell(c.http, 13)) + " " +
-                               padCell(c.cert, 26) + " " + r_.verdictColour(v, v);
-            if (!m.getString("tlsDetail").empty())
-                line += " " + r_.muted("(" + m.getString("tlsDetail") + ")");
-            r_.line(line);
+            r_.line(padCell(toPrintable(rows_[idx].host), 26) + " " +
+                    padCell(toPrintable(rows_[idx].group), 7) + " " +
+                    resultRow(r_, m, 26, hello_));
         }
         r_.progress(done_, rows_.size());
     } else if (isDone(m)) {
@@ -287,16 +338,39 @@ void DomainRun::finish() {
             if (row.verdict && okVerdict(*row.verdict))
                 ++ok;
         }
-        r_.line(padCell(groupTitle(g), 16) + " " + std::to_string(ok) + " / " +
+        r_.line(padCell(toPrintable(groupTitle(g)), 16) + " " + std::to_string(ok) + " / " +
                 std::to_string(tot) + " · проходят");
     }
     const Status st = calcStatus(rows_);
     r_.line("");
-    r_.line("Статус: " + r_.verdictColour(st.k == "open" ? "pass" : st.k == "wl" ? "partial"
-                                           : st.k == "part" ? "reach" : st.k == "dead" ? "blocked" : "",
-                                           st.txt));
+    r_.line("Статус: " + r_.verdictColour(st.k == "open"   ? "pass"
+                                          : st.k == "wl"   ? "partial"
+                                          : st.k == "part" ? "reach"
+                                          : st.k == "dead" ? "blocked"
+                                                           : "",
+                                          st.txt));
+    // Rows whose tries disagreed count apart from the steady ones.
+    std::vector<std::string> unstable;
+    for (const auto& [idx, res] : results_)
+        if (!unstableText(static_cast<int>(res.getInt("tries", 1)),
+                          static_cast<int>(res.getInt("passes")))
+                 .empty())
+            unstable.push_back(rows_[idx].host);
+    if (!unstable.empty())
+        r_.line(r_.verdictColour("partial", "Нестабильно: " + std::to_string(unstable.size()) +
+                                                " (" + joinList(unstable) + ")"));
+    std::vector<std::string> spoofed;
+    for (const auto& [idx, res] : results_)
+        if (res.getString("dnsSpoof") == "yes")
+            spoofed.push_back(toPrintable(rows_[idx].host) + " → " + shown(res, "dnsGenuine"));
+    if (!spoofed.empty()) {
+        r_.line("");
+        r_.line(r_.verdictColour("partial", kSpoofNote));
+        r_.line(std::string(kSpoofMark) + ": " + joinList(spoofed));
+    }
     if (cancelled_)
-        r_.line(r_.muted("Остановлено: " + std::to_string(done_) + " / " + std::to_string(rows_.size())));
+        r_.line(r_.muted("Остановлено: " + std::to_string(done_) + " / " +
+                         std::to_string(rows_.size())));
 }
 
 bool DomainRun::anyPassed() const {
@@ -316,8 +390,14 @@ std::string DomainRun::snapshot(const std::string& label, const std::string& cre
 // --- matrix ----------------------------------------------------------------
 
 MatrixRun::MatrixRun(Renderer& r, std::vector<std::string> ips, std::vector<std::string> snis,
-                     std::set<std::string> white)
-    : r_(r), ips_(std::move(ips)), snis_(std::move(snis)), white_(std::move(white)) {}
+                     std::set<std::string> white, std::string randomName)
+    : RunView(r), ips_(std::move(ips)), snis_(std::move(snis)), white_(std::move(white)),
+      random_(std::move(randomName)) {}
+
+// The job name of an SNI entry: none for "-", the run's made-up name for "?".
+std::string MatrixRun::jobName(const std::string& entry) const {
+    return entry == "-" ? std::string() : entry == kRandomSni ? random_ : entry;
+}
 
 void MatrixRun::onMessage(const Json& m, const std::string& raw) {
     const std::string t = m.getString("t");
@@ -327,13 +407,13 @@ void MatrixRun::onMessage(const Json& m, const std::string& raw) {
         r_.raw(raw);
         ++done_;
         const std::string key = m.getString("host") + "|" + m.getString("sni");
-        cells_[key] = MatrixCell{m.getString("verdict"), m.getString("tcp")};
-        cellEntries_.push_back("{\"ip\":" + jsonString(m.getString("host")) + ",\"sni\":" +
-                               jsonString(m.getString("sni")) + ",\"verdict\":" +
-                               jsonString(m.getString("verdict")) + ",\"tcp\":" +
-                               jsonString(m.getString("tcp")) + ",\"tls\":" +
-                               jsonString(m.getString("tls")) +
-                               ",\"tlsMs\":" + std::to_string(m.getInt("tlsMs", -1)) + "}");
+        cells_[key] = MatrixCell{m.getString("verdict"),
+                                 m.getString("tcp"),
+                                 helloViewOf(m),
+                                 xferViewOf(m),
+                                 static_cast<int>(m.getInt("tries", 1)),
+                                 static_cast<int>(m.getInt("passes"))};
+        cellEntries_.push_back(snapshotMatrixCell(m));
         r_.progress(done_, ips_.size() * snis_.size());
     } else if (isDone(m)) {
         r_.raw(raw);
@@ -347,38 +427,72 @@ void MatrixRun::finish() {
         return;
     size_t w0 = 8;
     for (const auto& ip : ips_)
-        w0 = std::max(w0, ip.size());
+        w0 = std::max(w0, countCodePoints(toPrintable(ip)));
+    auto cellOf = [&](const std::string& ip, size_t j) -> const MatrixCell* {
+        const auto it = cells_.find(ip + "|" + jobName(snis_[j]));
+        return it == cells_.end() ? nullptr : &it->second;
+    };
+    // A cell is its short label with the transfer test's mark, then the hello
+    // token when the hellos ran.
+    auto labelOf = [&](const MatrixCell& c) {
+        const std::string unstable = unstableText(c.tries, c.passes);
+        return shortLabel(c.verdict) + xferMark(c.xfer) + (unstable.empty() ? "" : " " + unstable);
+    };
+    auto plain = [&](const MatrixCell& c) {
+        const std::string t = helloToken(c.hello);
+        return labelOf(c) + (t.empty() ? "" : " " + t);
+    };
     std::string head = padCell("IP \\ SNI", w0);
     std::vector<size_t> widths;
-    for (const auto& s : snis_) {
-        const std::string label = s == "-" ? "∅" : s;
-        widths.push_back(std::max<size_t>(6, codePoints(label)));
-        head += "  " + padCell(label, widths.back());
+    bool anyToken = false;
+    for (size_t j = 0; j < snis_.size(); ++j) {
+        // The made-up name's column shows the name this run used.
+        const std::string label = snis_[j] == "-"          ? "∅"
+                                  : snis_[j] == kRandomSni ? "?" + random_
+                                                           : toPrintable(snis_[j]);
+        size_t w = std::max<size_t>(6, countCodePoints(label));
+        for (const auto& ip : ips_)
+            if (const MatrixCell* c = cellOf(ip, j)) {
+                w = std::max(w, countCodePoints(plain(*c)));
+                anyToken = anyToken || !helloToken(c->hello).empty();
+            }
+        widths.push_back(w);
+        head += "  " + padCell(label, w);
     }
     r_.line(head);
     for (const auto& ip : ips_) {
-        std::string row = padCell(ip, w0);
+        std::string row = padCell(toPrintable(ip), w0);
         for (size_t j = 0; j < snis_.size(); ++j) {
-            const auto it = cells_.find(ip + "|" + (snis_[j] == "-" ? std::string() : snis_[j]));
-            if (it == cells_.end()) {
+            const MatrixCell* c = cellOf(ip, j);
+            if (!c) {
                 row += "  " + padCell("…", widths[j]);
-            } else {
-                row += "  " + r_.verdictColour(it->second.verdict,
-                                               padCell(shortLabel(it->second.verdict), widths[j]));
+                continue;
             }
+            const std::string label = labelOf(*c);
+            const std::string token = helloToken(c->hello);
+            row += "  " + r_.verdictColour(c->verdict, label);
+            if (!token.empty())
+                row += " " + helloTokenCell(r_, c->hello, 0);
+            const size_t used =
+                countCodePoints(label) + (token.empty() ? 0 : countCodePoints(token) + 1);
+            row += std::string(widths[j] - used, ' ');
         }
         r_.line(row);
     }
+    if (anyToken)
+        r_.line(r_.muted(kHelloLegend));
     if (cancelled_) {
         r_.line(r_.muted("Остановлено: " + std::to_string(done_) + " / " +
                          std::to_string(ips_.size() * snis_.size())));
         return; // a stopped run gets no conclusions, as on the page
     }
     r_.line("");
-    for (const auto& n : analyzeMatrix(ips_, snis_, cells_, white_)) {
-        const std::string text = stripTags(n.text);
-        const std::string tone = n.cls == "note good" ? "pass" : n.cls == "note warn" ? "partial" : "blocked";
-        r_.line(r_.verdictColour(tone, n.ip.empty() ? text : n.ip + " — " + text));
+    for (const auto& n : analyzeMatrix(ips_, snis_, cells_, white_, random_)) {
+        const std::string text = toPrintable(stripTags(n.text));
+        const std::string tone = n.cls == "note good"   ? "pass"
+                                 : n.cls == "note warn" ? "partial"
+                                                        : "blocked";
+        r_.line(r_.verdictColour(tone, n.ip.empty() ? text : toPrintable(n.ip) + " — " + text));
     }
 }
 
@@ -390,12 +504,18 @@ bool MatrixRun::anyPassed() const {
 }
 
 std::string MatrixRun::snapshot(const std::string& label, const std::string& created) const {
-    return snapshotText(created, label, calcStatus({}), {}, ips_, snis_, cellEntries_, {}, "null");
+    // The file names the made-up name in the list, so older readers show its
+    // column like any other; `rand` tells newer ones which column it was.
+    std::vector<std::string> snis;
+    for (const auto& e : snis_)
+        snis.push_back(e == kRandomSni ? random_ : e);
+    return snapshotText(created, label, calcStatus({}), {}, ips_, snis, cellEntries_, {}, "null",
+                        random_);
 }
 
 // --- basics ----------------------------------------------------------------
 
-BasicsRun::BasicsRun(Renderer& r) : r_(r) {}
+BasicsRun::BasicsRun(Renderer& r) : RunView(r) {}
 
 void BasicsRun::onMessage(const Json& m, const std::string& raw) {
     const std::string t = m.getString("t");
@@ -409,10 +529,12 @@ void BasicsRun::onMessage(const Json& m, const std::string& raw) {
         if (st == "ok")
             ++ok_;
         const int64_t ms = m.getInt("ms", -1);
-        r_.line(padCell(m.getString("group"), 14) + " " + padCell(m.getString("name"), 26) + " " +
+        r_.line(padCell(shown(m, "group"), 14) + " " + padCell(shown(m, "name"), 26) + " " +
                 r_.stateColour(st, padCell(st.empty() || st == "skip" ? "—" : st, 8)) + " " +
-                padCell(ms >= 0 ? std::to_string(ms) : "—", 6) + " " + m.getString("detail"));
-        r_.progress(done_, 13);
+                padCell(ms >= 0 ? std::to_string(ms) : "—", 6) + " " + shown(m, "detail"));
+        if (m.getString("intercept") == "yes")
+            intercepted_.push_back(shown(m, "name"));
+        r_.progress(done_, kBasicsSteps);
     } else if (t == "ipinfo") {
         r_.raw(raw);
         ++done_;
@@ -421,23 +543,32 @@ void BasicsRun::onMessage(const Json& m, const std::string& raw) {
         const auto j = parseJson(body);
         r_.line("");
         if (j && j->getString("status") == "success") {
-            r_.line("Твой выход в интернет: " + j->getString("query") + " · " + j->getString("isp") +
-                    " · " + j->getString("as") + " · " + j->getString("city") + ", " +
-                    j->getString("country"));
+            r_.line("Твой выход в интернет: " + shown(*j, "query") + " · " + shown(*j, "isp") +
+                    " · " + shown(*j, "as") + " · " + shown(*j, "city") + ", " +
+                    shown(*j, "country"));
         } else {
             r_.line("Данные о выходе в интернет получить не удалось. ip-api.com недоступен — при "
                     "белых списках это нормально.");
         }
     } else if (isDone(m)) {
         r_.raw(raw);
+        if (!intercepted_.empty()) {
+            r_.line("");
+            r_.line(r_.verdictColour("partial", kInterceptNote));
+            r_.line("Перехват: " + joinList(intercepted_));
+        }
         if (m.getBool("cancelled"))
             r_.line(r_.muted("Остановлено"));
     }
 }
 
-void BasicsRun::finish() { r_.endProgress(); }
+void BasicsRun::finish() {
+    r_.endProgress();
+}
 
-bool BasicsRun::anyPassed() const { return ok_ > 0; }
+bool BasicsRun::anyPassed() const {
+    return ok_ > 0;
+}
 
 std::string BasicsRun::snapshot(const std::string& label, const std::string& created) const {
     return snapshotText(created, label, calcStatus({}), {}, {}, {}, {}, basics_, ipinfo_);
@@ -445,10 +576,11 @@ std::string BasicsRun::snapshot(const std::string& label, const std::string& cre
 
 // --- raw scan ----------------------------------------------------------------
 
-ScanRun::ScanRun(Renderer& r) : r_(r) {
+ScanRun::ScanRun(Renderer& r, bool hello) : RunView(r), hello_(hello) {
     r_.line(padCell("Хост", 22) + " " + padCell("SNI", 22) + " " + padCell("IP", 15) + " " +
             padCell("DNS", 9) + " " + padCell("TCP", 11) + " " + padCell("TLS", 11) + " " +
-            padCell("HTTP", 13) + " " + padCell("Сертификат", 24) + " Вердикт");
+            padCell("HTTP", 13) + " " + padCell("Сертификат", 24) + " " +
+            (hello_ ? padCell(kHelloColumn, kHelloWidth) + " " : "") + r_.verdictHeading());
 }
 
 void ScanRun::onMessage(const Json& m, const std::string& raw) {
@@ -458,19 +590,9 @@ void ScanRun::onMessage(const Json& m, const std::string& raw) {
     } else if (t == "res") {
         r_.raw(raw);
         results_[static_cast<size_t>(m.getInt("idx"))] = m;
-        const ResultCells c = resultCells(m);
-        const std::string v = m.getString("verdict");
-        std::string line = padCell(m.getString("host"), 22) + " " +
-                           padCell(m.getString("sni").empty() ? "∅" : m.getString("sni"), 22) +
-                           " " + padCell(c.ip, 15) + " " +
-                           r_.stateColour(m.getString("dns"), padCell(c.dns, 9)) + " " +
-                           r_.stateColour(m.getString("tcp"), padCell(c.tcp, 11)) + " " +
-                           r_.stateColour(m.getString("tls"), padCell(c.tls, 11)) + " " +
-                           r_.stateColour(m.getString("http"), padCell(c.http, 13)) + " " +
-                           padCell(c.cert, 24) + " " + r_.verdictColour(v, v);
-        if (!m.getString("tlsDetail").empty())
-            line += " " + r_.muted("(" + m.getString("tlsDetail") + ")");
-        r_.line(line);
+        r_.line(padCell(shown(m, "host"), 22) + " " +
+                padCell(m.getString("sni").empty() ? "∅" : shown(m, "sni"), 22) + " " +
+                resultRow(r_, m, 24, hello_));
     } else if (isDone(m)) {
         r_.raw(raw);
         cancelled_ = m.getBool("cancelled");

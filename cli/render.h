@@ -29,12 +29,21 @@ public:
     std::string verdictColour(const std::string& verdict, const std::string& text) const;
     std::string stateColour(const std::string& state, const std::string& text) const;
     std::string muted(const std::string& text) const;
+    // Whether rows carry the transfer test's column.
+    void setXferColumn(bool on) { xfer_ = on; }
+    bool xferColumn() const { return xfer_; }
+    // The heading of the verdict and, when shown, the transfer column.
+    std::string verdictHeading() const;
 
 private:
     bool json_, colour_, progress_;
     bool progressShown_ = false;
+    bool xfer_ = false;
     std::chrono::steady_clock::time_point start_;
 };
+
+// The items with `sep` between them.
+std::string joinWith(const std::vector<std::string>& items, char sep);
 
 // Pads to `width` display columns (code points), cutting longer text.
 std::string padCell(const std::string& text, size_t width);
@@ -45,85 +54,100 @@ struct ResultCells {
 };
 ResultCells resultCells(const Json& res);
 
-// The snapshot's `domains` entry for a result.
-std::string snapshotDomainEntry(const std::string& host, const std::string& group, const Json& res);
+// The browser hellos' keys of a res message (or of a vector case's cell).
+HelloView helloViewOf(const Json& res);
 
-// The whole snapshot in the page's key order.
-std::string snapshotText(const std::string& created, const std::string& label, const Status& st,
-                         const std::vector<std::string>& domainEntries,
-                         const std::vector<std::string>& ips, const std::vector<std::string>& snis,
-                         const std::vector<std::string>& cellEntries,
-                         const std::vector<std::string>& basics, const std::string& ipinfo);
+// The hello token ("L+C-F+") with each mark coloured by its outcome.
+std::string helloTokenCell(const Renderer& r, const HelloView& h, size_t width);
 
-// The snapshot's `ipinfo` value for a lookup body: the outcome object, or
-// {"error":true} when the body is no success object.
-std::string snapshotIpInfo(const std::string& body);
+// The columns of one result after the host columns: IP, the stage cells, the
+// certificate (padded to `certWidth`), the hello token when `hello`, the
+// verdict and the detail text.
+std::string resultRow(const Renderer& r, const Json& res, size_t certWidth, bool hello = false);
 
-class DomainRun {
+// The header of the hello column.
+inline constexpr const char* kHelloColumn = "Отпечаток";
+inline constexpr size_t kHelloWidth = 9;
+
+// One command's view of its run: it takes the UI messages as they come, ends
+// with the conclusions, and knows whether anything passed and what its
+// snapshot holds.
+class RunView {
 public:
-    DomainRun(Renderer& r, std::vector<DomainRow> rows);
-    void onMessage(const Json& m, const std::string& raw);
-    void finish();
-    bool anyPassed() const;
-    std::string snapshot(const std::string& label, const std::string& created) const;
+    explicit RunView(Renderer& r) : r_(r) {}
+    virtual ~RunView() = default;
+    virtual void onMessage(const Json& m, const std::string& raw) = 0;
+    virtual void finish() = 0;
+    virtual bool anyPassed() const = 0;
+    virtual std::string snapshot(const std::string& label, const std::string& created) const = 0;
+    bool cancelled() const { return cancelled_; }
+
+protected:
+    Renderer& r_;
+    size_t done_ = 0;
+    bool cancelled_ = false;
+};
+
+class DomainRun : public RunView {
+public:
+    DomainRun(Renderer& r, std::vector<DomainRow> rows, bool hello = false);
+    void onMessage(const Json& m, const std::string& raw) override;
+    void finish() override;
+    bool anyPassed() const override;
+    std::string snapshot(const std::string& label, const std::string& created) const override;
 
 private:
-    Renderer& r_;
     std::vector<DomainRow> rows_;
     std::map<size_t, Json> results_;
-    size_t done_ = 0;
-    bool cancelled_ = false;
+    bool hello_;
 };
 
-class MatrixRun {
+class MatrixRun : public RunView {
 public:
+    // `randomName`: the made-up name this run sends for the "?" entry of `snis`.
     MatrixRun(Renderer& r, std::vector<std::string> ips, std::vector<std::string> snis,
-              std::set<std::string> white);
-    void onMessage(const Json& m, const std::string& raw);
-    void finish();
-    bool anyPassed() const;
-    std::string snapshot(const std::string& label, const std::string& created) const;
+              std::set<std::string> white, std::string randomName = {});
+    void onMessage(const Json& m, const std::string& raw) override;
+    void finish() override;
+    bool anyPassed() const override;
+    std::string snapshot(const std::string& label, const std::string& created) const override;
 
 private:
-    Renderer& r_;
+    std::string jobName(const std::string& entry) const;
     std::vector<std::string> ips_, snis_;
     std::set<std::string> white_;
+    std::string random_;
     std::map<std::string, MatrixCell> cells_;
     std::vector<std::string> cellEntries_; // in arrival order
-    size_t done_ = 0;
-    bool cancelled_ = false;
 };
 
-class BasicsRun {
+class BasicsRun : public RunView {
 public:
     explicit BasicsRun(Renderer& r);
-    void onMessage(const Json& m, const std::string& raw);
-    void finish();
-    bool anyPassed() const;
-    std::string snapshot(const std::string& label, const std::string& created) const;
+    void onMessage(const Json& m, const std::string& raw) override;
+    void finish() override;
+    bool anyPassed() const override;
+    std::string snapshot(const std::string& label, const std::string& created) const override;
 
 private:
-    Renderer& r_;
-    std::vector<std::string> basics_; // net messages as received
+    std::vector<std::string> basics_;      // net messages as received
+    std::vector<std::string> intercepted_; // names of the UDP/53 rows read as intercepted
     std::string ipinfo_ = "null";
     int ok_ = 0;
-    size_t done_ = 0;
 };
 
-class ScanRun {
+class ScanRun : public RunView {
 public:
-    explicit ScanRun(Renderer& r);
-    void onMessage(const Json& m, const std::string& raw);
-    void finish();
-    bool anyPassed() const;
+    explicit ScanRun(Renderer& r, bool hello = false);
+    void onMessage(const Json& m, const std::string& raw) override;
+    void finish() override;
+    bool anyPassed() const override;
+    std::string snapshot(const std::string& label, const std::string& created) const override;
     size_t results() const { return results_.size(); }
-    bool cancelled() const { return cancelled_; }
-    std::string snapshot(const std::string& label, const std::string& created) const;
 
 private:
-    Renderer& r_;
     std::map<size_t, Json> results_;
-    bool cancelled_ = false;
+    bool hello_;
 };
 
 } // namespace tv::cli

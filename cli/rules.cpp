@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <random>
 
 namespace tv::cli {
 namespace {
@@ -56,7 +57,9 @@ std::optional<std::string> groupId(const std::string& comment) {
     return std::nullopt;
 }
 
-std::string fraction(int a, int b) { return std::to_string(a) + "/" + std::to_string(b); }
+std::string fraction(int a, int b) {
+    return std::to_string(a) + "/" + std::to_string(b);
+}
 
 } // namespace
 
@@ -77,7 +80,9 @@ std::vector<DomainRow> parseDomainList(const std::string& text) {
     return rows;
 }
 
-bool okVerdict(const std::string& v) { return v == "pass" || v == "reach"; }
+bool okVerdict(const std::string& v) {
+    return v == "pass" || v == "reach";
+}
 
 std::optional<GroupRate> groupRate(const std::string& group, const std::vector<DomainRow>& rows) {
     GroupRate r;
@@ -138,47 +143,222 @@ std::vector<std::string> parseMatrixLines(const std::string& text) {
     return out;
 }
 
+bool xferBad(const XferView& x) {
+    return x.word == "frozen" || x.word == "slow";
+}
+
+namespace {
+
+struct XferDir {
+    const char* arrow;
+    int64_t bytes, kbps;
+};
+
+// The direction the finding is about: the one whose word it took.
+XferDir xferDir(const XferView& x) {
+    if (x.down != x.word && x.up == x.word)
+        return {"↑", x.upBytes, x.upKbps};
+    return {"↓", x.downBytes, x.downKbps};
+}
+
+int64_t kb(int64_t bytes) {
+    const int64_t k = (bytes + 512) / 1024;
+    return k < 1 ? 1 : k;
+}
+
+std::string xferNote(const std::vector<const XferView*>& stuck) {
+    int64_t least = -1;
+    bool frozen = false;
+    for (const XferView* x : stuck)
+        frozen = frozen || x->word == "frozen";
+    for (const XferView* x : stuck) {
+        const XferDir d = xferDir(*x);
+        const int64_t v = frozen ? d.bytes : d.kbps;
+        if ((x->word == "frozen") == frozen && (frozen ? v > 0 : v >= 0) &&
+            (least < 0 || v < least))
+            least = v;
+    }
+    if (frozen)
+        return "Рукопожатие проходит, но данные встают" +
+               (least > 0 ? " после ≈" + std::to_string(kb(least)) + " КБ" : std::string()) +
+               " — <b>туннель на этот адрес работать не будет</b>, даже с белым SNI.";
+    return "Рукопожатие проходит, но скорость режется" +
+           (least >= 0 ? " до ≈" + std::to_string(least) + " кбит/с" : std::string()) +
+           " — <b>туннель на этот адрес будет еле живым</b>.";
+}
+
+} // namespace
+
+std::string xferText(const XferView& x) {
+    const XferDir d = xferDir(x);
+    if (x.word == "ok")
+        return "64 КБ ✓";
+    if (x.word == "frozen")
+        return std::string("ЗАМОРОЗКА ") + d.arrow +
+               (d.bytes > 0 ? "≈" + std::to_string(kb(d.bytes)) + " КБ" : std::string());
+    if (x.word == "slow")
+        return std::string("МЕДЛЕННО ") + d.arrow +
+               (d.kbps >= 0 ? std::to_string(d.kbps) + " кбит/с" : std::string());
+    if (x.word == "short")
+        return "мало данных";
+    if (x.word == "reset")
+        return "СБРОС";
+    if (x.word == "timeout")
+        return "нет данных";
+    return "—";
+}
+
+std::string randomSniName() {
+    static const char* const kTlds[] = {"com", "net", "org", "info", "io", "ru"};
+    std::random_device rd;
+    std::mt19937 gen(rd());
+    std::uniform_int_distribution<int> letter(0, 25);
+    std::uniform_int_distribution<size_t> tld(0, std::size(kTlds) - 1);
+    std::string name;
+    for (int i = 0; i < 10; ++i)
+        name += static_cast<char>('a' + letter(gen));
+    return name + "." + kTlds[tld(gen)];
+}
+
+std::string unstableText(int tries, int passes) {
+    if (tries <= 1 || passes <= 0 || passes >= tries)
+        return {};
+    return "нестабильно " + fraction(passes, tries);
+}
+
+std::optional<MatrixNote>
+nameNote(const std::string& ip, const MatrixCell& random,
+         const std::vector<std::pair<std::string, const MatrixCell*>>& named,
+         const std::set<std::string>& white) {
+    // Tries that disagree make any one verdict a coin toss: no list is read then.
+    bool unsteady = !unstableText(random.tries, random.passes).empty();
+    for (const auto& nc : named)
+        unsteady = unsteady || !unstableText(nc.second->tries, nc.second->passes).empty();
+    if (unsteady)
+        return MatrixNote{ip, "note warn",
+                          "Попытки на этот адрес расходятся (нестабильно) — вид фильтра по имени "
+                          "так не определить: похоже на случайные обрывы, а не на список имён."};
+    int wOk = 0, cOk = 0, cTot = 0;
+    bool allOk = okVerdict(random.verdict);
+    std::vector<std::string> cut;
+    for (const auto& [name, x] : named) {
+        const bool ok = okVerdict(x->verdict);
+        allOk = allOk && ok;
+        if (name == "-")
+            continue;
+        if (white.count(name)) {
+            wOk += ok ? 1 : 0;
+        } else {
+            ++cTot;
+            if (ok)
+                ++cOk;
+            else
+                cut.push_back(name);
+        }
+    }
+    const bool randomOk = okVerdict(random.verdict);
+    if (allOk)
+        return MatrixNote{ip, "note good",
+                          "Фильтра по имени на этом адресе нет: проходят все имена, даже "
+                          "случайное."};
+    if (!randomOk && wOk > 0 && cOk == 0)
+        return MatrixNote{ip, "note warn",
+                          "Фильтр по имени — <b>белый список</b>: проходят только белые имена, "
+                          "случайное имя режется."};
+    if (randomOk && !cut.empty()) {
+        std::string list;
+        for (const auto& n : cut)
+            list += (list.empty() ? "" : ", ") + n;
+        return MatrixNote{ip, "note warn",
+                          "Фильтр по имени — <b>чёрный список</b>: случайное имя проходит, "
+                          "режутся только имена из списка: " +
+                              list + "."};
+    }
+    return std::nullopt;
+}
+
 std::vector<MatrixNote> analyzeMatrix(const std::vector<std::string>& ips,
                                       const std::vector<std::string>& snis,
                                       const std::map<std::string, MatrixCell>& cells,
-                                      const std::set<std::string>& white) {
+                                      const std::set<std::string>& white,
+                                      const std::string& randomName) {
     std::vector<MatrixNote> notes;
-    bool allOk = true;
+    bool allOk = true, anyStuck = false, anyFpCut = false;
     int seen = 0;
     for (const auto& ip : ips) {
-        int wOk = 0, wTot = 0, cOk = 0, cTot = 0, tcpFail = 0, tot = 0;
+        int wOk = 0, wTot = 0, cOk = 0, cTot = 0, tcpFail = 0, tot = 0, unsteady = 0;
         std::optional<bool> nOk;
+        std::vector<const MatrixCell*> mine;
+        const MatrixCell* random = nullptr;
+        std::vector<std::pair<std::string, const MatrixCell*>> named;
+        // Passing handshakes under a white name whose data froze or crawled;
+        // under a foreign name such a cell counts as cut.
+        std::vector<const XferView*> stuck;
         for (const auto& name : snis) {
-            const std::string key = ip + "|" + (name == "-" ? std::string() : name);
+            const bool isRandom = name == kRandomSni;
+            const std::string key = ip + "|" +
+                                    (name == "-" ? std::string()
+                                     : isRandom  ? randomName
+                                                 : name);
             const auto it = cells.find(key);
-            if (it == cells.end())
+            if (it == cells.end() || (isRandom && randomName.empty()))
                 continue;
             const MatrixCell& x = it->second;
+            if (isRandom) {
+                random = &x;
+                continue;
+            }
+            named.emplace_back(name, &x);
+            mine.push_back(&x);
             ++tot;
             ++seen;
             if (x.tcp != "ok")
                 ++tcpFail;
-            const bool ok = okVerdict(x.verdict);
+            // Tries that disagree count as cut: the last verdict alone is a coin toss.
+            const bool shaky = !unstableText(x.tries, x.passes).empty();
+            const bool ok = okVerdict(x.verdict) && !shaky;
             if (!ok)
                 allOk = false;
+            if (shaky && white.count(name))
+                ++unsteady;
+            const bool bad = ok && xferBad(x.xfer);
+            anyStuck = anyStuck || bad;
             if (name == "-") {
                 nOk = ok;
             } else if (white.count(name)) {
                 ++wTot;
                 if (ok)
                     ++wOk;
+                if (bad)
+                    stuck.push_back(&x.xfer);
             } else {
                 ++cTot;
-                if (ok)
+                if (ok && !bad)
                     ++cOk;
             }
         }
+        if (random)
+            if (auto nn = nameNote(ip, *random, named, white))
+                notes.push_back(std::move(*nn));
         if (tot == 0)
             continue;
+        if (auto fp = helloNote(ip, mine)) {
+            anyFpCut = true;
+            notes.push_back(std::move(*fp));
+        }
         MatrixNote n{ip, "", ""};
         if (tcpFail == tot) {
             n.cls = "note bad";
             n.text = "TCP:443 до этого IP вообще не проходит — адрес отрезан (или хост лежит).";
+        } else if (unsteady > 0) {
+            n.cls = "note bad";
+            n.text = "Белые имена на этот адрес то проходят, то режутся (нестабильно " +
+                     std::to_string(unsteady) + " из " + std::to_string(wTot) +
+                     "): туннель с маскировкой под белый SNI будет обрываться, даже если одна "
+                     "проверка прошла.";
+        } else if (!stuck.empty()) {
+            n.cls = "note bad";
+            n.text = xferNote(stuck);
         } else if (wOk > 0 && cOk == 0 && cTot > 0) {
             n.cls = "note good";
             n.text = "Фильтр по <b>SNI</b>: белые имена проходят (" + fraction(wOk, wTot) +
@@ -200,11 +380,22 @@ std::vector<MatrixNote> analyzeMatrix(const std::vector<std::string>& ips,
         }
         notes.push_back(std::move(n));
     }
-    if (seen > 0 && allOk)
+    if (seen > 0 && allOk && anyStuck)
         notes.insert(notes.begin(),
                      MatrixNote{"", "note warn",
-                                "Всё проходит, похоже, белые списки сейчас <b>сняты</b>. Сохрани "
-                                "снимок как эталон, потом повторишь скан при блокировке и сравнишь."});
+                                "Рукопожатия проходят, но на части адресов данные встают или "
+                                "режется скорость: белые списки <b>не сняты</b>, смотри заметки "
+                                "по адресам."});
+    else if (seen > 0 && allOk && anyFpCut)
+        // Every handshake passed, yet a browser-shaped hello was cut somewhere:
+        // a tunnel that imitates that browser fails there.
+        notes.insert(notes.begin(), MatrixNote{"", "note warn", kHelloAllCut});
+    else if (seen > 0 && allOk)
+        notes.insert(
+            notes.begin(),
+            MatrixNote{"", "note warn",
+                       "Всё проходит, похоже, белые списки сейчас <b>сняты</b>. Сохрани "
+                       "снимок как эталон, потом повторишь скан при блокировке и сравнишь."});
     return notes;
 }
 

@@ -4,6 +4,7 @@
 // page's own; shared test vectors keep the two in step.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -13,8 +14,8 @@
 namespace tv::cli {
 
 struct DomainRow {
-    std::string host;  // lower case
-    std::string group; // "custom" before the first group comment
+    std::string host;                   // lower case
+    std::string group;                  // "custom" before the first group comment
     std::optional<std::string> verdict; // set once a result arrived
 };
 
@@ -42,22 +43,93 @@ Status calcStatus(const std::vector<DomainRow>& rows);
 // before it), trimmed, empty lines dropped.
 std::vector<std::string> parseMatrixLines(const std::string& text);
 
+// A transfer-test finding as the res message carries it (empty `word`: the
+// test did not run).
+struct XferView {
+    std::string word, down, up;
+    int64_t downBytes = -1, upBytes = -1;
+    int64_t downKbps = -1, upKbps = -1;
+};
+
+// The browser hellos of a result as its res message carries them (hello.h's
+// words); `mode` is empty when only the library's handshake ran.
+struct HelloView {
+    std::string mode;    // "chrome", "firefox", "all"
+    std::string lib;     // the result's own `tls` word
+    std::string chrome;  // helloChrome
+    std::string firefox; // helloFirefox
+};
+
 struct MatrixCell {
     std::string verdict;
     std::string tcp;
+    HelloView hello;
+    XferView xfer;
+    int tries = 1; // repeated tries: their count and how many passed
+    int passes = 0;
 };
 
+// The SNI list's entry for a made-up name, replaced by a fresh one each run.
+inline constexpr const char* kRandomSni = "?";
+
+// A fresh made-up name: ten random lower-case letters and a common top-level
+// domain, a name no list can hold.
+std::string randomSniName();
+
+// "нестабильно k/N" when the tries of a result disagree, else empty.
+std::string unstableText(int tries, int passes);
+
+// Findings that mean a tunnel to the address will not work.
+bool xferBad(const XferView& x);
+
+// "64 КБ ✓", "ЗАМОРОЗКА ↓≈16 КБ", "МЕДЛЕННО ↑140 кбит/с", "мало данных", ...;
+// "—" when the test did not run. The page shows the same words.
+std::string xferText(const XferView& x);
+
+// "L+C-F+": every shape that ran, "+" passed (the server answered), "-" cut
+// (reset or time-out), "?" anything else; empty for the library alone.
+std::string helloToken(const HelloView& h);
+
+// The key to the tokens, for plain output.
+extern const char* const kHelloLegend;
+
 struct MatrixNote {
-    std::string ip;  // empty for the note that stands before all others
-    std::string cls; // "note good", "note warn", "note bad"
+    std::string ip;   // empty for the note that stands before all others
+    std::string cls;  // "note good", "note warn", "note bad"
     std::string text; // as the page writes it, <b> tags included
 };
 
-// `cells` is keyed by address + "|" + name, the name empty for "-".
+// The note on the hello's shape for one address's cells, or nothing: when in
+// some cell of mode "all" the library's hello passed and a browser hello was
+// cut, or the reverse. Shapes cut in any such cell are named as cut, the
+// others that passed as passing; no note when either list ends up empty.
+// The note before all others when every handshake passed but a browser-shaped
+// hello was cut toward some address.
+inline constexpr const char* kHelloAllCut =
+    "Рукопожатия библиотекой проходят, но на части адресов ClientHello браузера режется: белые "
+    "списки <b>не сняты</b>, смотри заметки по адресам.";
+std::optional<MatrixNote> helloNote(const std::string& ip,
+                                    const std::vector<const MatrixCell*>& cells);
+
+// The note on the kind of name filter of one address, from its random-name
+// cell and its named cells: an allow-list (only white names pass, the random
+// one is cut), a block-list (the random name passes, the foreign names cut are
+// named) or none (everything passes); nothing otherwise. When the tries of any
+// of these cells disagreed, the note says so instead of naming a kind.
+std::optional<MatrixNote>
+nameNote(const std::string& ip, const MatrixCell& random,
+         const std::vector<std::pair<std::string, const MatrixCell*>>& named,
+         const std::set<std::string>& white);
+
+// `cells` is keyed by address + "|" + name, the name empty for "-" and the
+// made-up name `randomName` for the "?" entry. An address's name note goes
+// first, then its hello note, then its other note; the "?" cell counts in
+// none of the other notes.
 std::vector<MatrixNote> analyzeMatrix(const std::vector<std::string>& ips,
                                       const std::vector<std::string>& snis,
                                       const std::map<std::string, MatrixCell>& cells,
-                                      const std::set<std::string>& white);
+                                      const std::set<std::string>& white,
+                                      const std::string& randomName = {});
 
 // Removes the page's <b>…</b> tags for plain output.
 std::string stripTags(const std::string& html);

@@ -1,8 +1,7 @@
 #include "probe/dns_packet.h"
 
 #include <cstdio>
-
-#include "probe/result.h"
+#include <cstring>
 
 namespace tv {
 namespace {
@@ -62,19 +61,27 @@ bool buildDnsQuery(std::string_view name, std::string& packet) {
     return true;
 }
 
-DnsVerdict parseDnsAnswer(const uint8_t* d, size_t len) {
-    if (len < kHeader)
-        return {kFail, "WSA 0"};
-    if (be16(d) != kDnsQueryId)
-        return {kFail, "bad id"};
+DnsAnswerSet parseDnsAnswerAll(const uint8_t* d, size_t len, uint16_t expectId) {
+    DnsAnswerSet out;
+    if (len < kHeader) {
+        out.state = State::Fail;
+        out.detail = "WSA 0";
+        return out;
+    }
+    if (be16(d) != expectId) {
+        out.state = State::Fail;
+        out.detail = "bad id";
+        return out;
+    }
     const int rcode = d[3] & 0x0F;
     if (rcode != 0) {
         char buf[24];
         std::snprintf(buf, sizeof buf, "rcode %d", rcode);
-        return {rcode == 3 ? kNx : kFail, buf};
+        out.state = rcode == 3 ? State::Nx : State::Fail;
+        out.detail = buf;
+        return out;
     }
     const unsigned count = be16(d + 6);
-    // Skip the question: its name, type and class.
     size_t pos = nameEnd(d, len, kHeader);
     pos = pos == kNpos ? len : pos + 4;
     for (unsigned i = 0; i < count; ++i) {
@@ -87,14 +94,28 @@ DnsVerdict parseDnsAnswer(const uint8_t* d, size_t len) {
         const size_t rdLen = be16(d + end + 8);
         const size_t rdata = end + 10;
         if (type == 1 && rdLen == 4 && rdata + 4 <= len) {
-            char buf[24];
-            std::snprintf(buf, sizeof buf, "A %d.%d.%d.%d", d[rdata], d[rdata + 1], d[rdata + 2],
-                          d[rdata + 3]);
-            return {kOk, buf};
+            uint32_t a;
+            std::memcpy(&a, d + rdata, 4); // wire order is network order
+            out.addrsBe.push_back(a);
         }
         pos = rdata + rdLen;
     }
-    return {kFail, "empty answer"};
+    if (out.addrsBe.empty()) {
+        out.state = State::Fail;
+        out.detail = "empty answer";
+        return out;
+    }
+    const uint8_t* a = reinterpret_cast<const uint8_t*>(&out.addrsBe.front());
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "A %d.%d.%d.%d", a[0], a[1], a[2], a[3]);
+    out.state = State::Ok;
+    out.detail = buf;
+    return out;
+}
+
+DnsVerdict parseDnsAnswer(const uint8_t* d, size_t len) {
+    DnsAnswerSet all = parseDnsAnswerAll(d, len, kDnsQueryId);
+    return {all.state, std::move(all.detail)};
 }
 
 } // namespace tv

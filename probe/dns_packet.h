@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "probe/stage.h"
 
 namespace tv {
 
@@ -22,13 +25,23 @@ inline constexpr size_t kDnsAnswerMax = 1024; // bytes of an answer that are rea
 bool buildDnsQuery(std::string_view name, std::string& packet);
 
 struct DnsVerdict {
-    std::string_view state; // "ok", "nx" or "fail"
-    std::string detail;     // "A a.b.c.d", "rcode %d", "bad id", "empty answer", "WSA 0"
+    State state;        // Ok, Nx or Fail
+    std::string detail; // "A a.b.c.d", "rcode %d", "bad id", "empty answer", "WSA 0"
 };
 
 // Reads an answer datagram: the first A record of length 4 wins; records of
 // other types (a CNAME chain) are skipped. A datagram shorter than the
 // 12-byte header gives "fail" with "WSA 0". Never reads outside [data, data+len).
 DnsVerdict parseDnsAnswer(const uint8_t* data, size_t len);
+
+// The same reading with every A record kept, for a query of id `expectId`:
+// the same states and details (the detail naming the first address), the
+// addresses in network byte order, in answer order.
+struct DnsAnswerSet {
+    State state = State::Fail;
+    std::string detail;
+    std::vector<uint32_t> addrsBe;
+};
+DnsAnswerSet parseDnsAnswerAll(const uint8_t* data, size_t len, uint16_t expectId);
 
 } // namespace tv

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "probe/result.h"
-
 namespace tv {
 
 std::string socketErrorText(int err) {
@@ -18,26 +16,26 @@ std::string tlsStatusText(uint32_t status) {
     return buf;
 }
 
-std::string_view tcpStateImmediate(int err) {
+State tcpStateImmediate(int err) {
     if (err == kWsaConnRefused)
-        return kRefused;
+        return State::Refused;
     if (err == kWsaConnReset)
-        return kReset;
-    return kFail;
+        return State::Reset;
+    return State::Fail;
 }
 
-std::string_view tcpStateAfterWait(int err) {
+State tcpStateAfterWait(int err) {
     if (err == kWsaTimedOut)
-        return kTimeout;
+        return State::Timeout;
     return tcpStateImmediate(err);
 }
 
-std::string_view dnsStateFromResolveError(int err) {
+State dnsStateFromResolveError(int err) {
     if (err == kWsaHostNotFound || err == kWsaNoData)
-        return kNx;
+        return State::Nx;
     if (err == kWsaTryAgain)
-        return kTimeout;
-    return kFail;
+        return State::Timeout;
+    return State::Fail;
 }
 
 } // namespace tv

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "probe/stage.h"
+
 namespace tv {
 
 // Winsock error numbers used by the classification and the tests.
@@ -38,12 +40,12 @@ std::string socketErrorText(int err);
 // "0x%08X": a TLS library status.
 std::string tlsStatusText(uint32_t status);
 
-// The `tcp` word of a connection attempt that failed at once (never "timeout").
-std::string_view tcpStateImmediate(int err);
-// The `tcp` word of a pending error read after the wait; 0 counts as "fail".
-std::string_view tcpStateAfterWait(int err);
-// The `dns` word of a failed system lookup.
-std::string_view dnsStateFromResolveError(int err);
+// The TCP state of a connection attempt that failed at once (never Timeout).
+State tcpStateImmediate(int err);
+// The TCP state of a pending error read after the wait; 0 counts as Fail.
+State tcpStateAfterWait(int err);
+// The DNS state of a failed system lookup.
+State dnsStateFromResolveError(int err);
 
 #ifndef _WIN32
 // POSIX only (errors_posix.cpp): errno to its Winsock number. Unknown values

@@ -6,15 +6,20 @@
 
 namespace tv {
 
-int32_t httpGetStatus(TlsSession& s, const std::string& hostValue, int32_t timeoutMs,
-                      std::string& detail) {
+namespace {
+
+// The request and the read up to the status line; `timedOut` tells a read
+// that ran out of time from every other way of ending without a line.
+int32_t readStatus(TlsSession& s, const std::string& hostValue, int32_t timeoutMs, bool keepAlive,
+                   std::string_view followUp, std::string& detail, bool& timedOut, bool& open) {
     if (!s.backend) {
         detail = "stream sizes";
         return -1;
     }
     std::string wire;
     uint32_t status = 0;
-    switch (tlsBackendEncrypt(*s.backend, buildHttpRequest(hostValue), wire, status)) {
+    switch (tlsBackendEncrypt(
+        *s.backend, buildHttpRequest(hostValue, keepAlive) + std::string(followUp), wire, status)) {
     case TlsWrite::Ok:
         break;
     case TlsWrite::NoStreamSizes:
@@ -25,13 +30,15 @@ int32_t httpGetStatus(TlsSession& s, const std::string& hostValue, int32_t timeo
         return -1;
     }
     int err = 0;
-    if (!sendAll(s.socket, wire, err)) {
+    if (!sessionSend(s, wire, err)) {
         detail = socketErrorText(err);
+        open = false;
         return -1;
     }
 
     const auto start = clockNow();
-    std::string text;
+    // The decrypted answer stays in the session for a stage that reads on.
+    std::string& text = s.plainIn;
     bool reading = true;
     while (reading) {
         // Decrypt whatever is buffered first: data that came with the end of
@@ -49,6 +56,7 @@ int32_t httpGetStatus(TlsSession& s, const std::string& hostValue, int32_t timeo
                 // The peer closed the session or sent something we cannot
                 // read: no reason of our own, so "no status line" if nothing parses.
                 reading = false;
+                open = false;
                 needMore = true;
                 break;
             }
@@ -65,15 +73,15 @@ int32_t httpGetStatus(TlsSession& s, const std::string& hostValue, int32_t timeo
             break;
         if (elapsedMs(start) > timeoutMs) {
             detail = "read timeout";
+            timedOut = true;
             break;
         }
-        char* buf = threadRecvBuffer();
-        const long n = sockRecv(s.socket, buf, kRecvBufferSize, err);
-        if (n > 0) {
-            s.pendingInput.append(buf, static_cast<size_t>(n));
+        const long n = sessionReceive(s, err);
+        if (n > 0)
             continue;
-        }
-        detail = (n < 0 && err == kWsaTimedOut) ? "read timeout" : "closed";
+        timedOut = n < 0 && err == kWsaTimedOut;
+        open = timedOut;
+        detail = timedOut ? "read timeout" : "closed";
         break;
     }
 
@@ -83,6 +91,20 @@ int32_t httpGetStatus(TlsSession& s, const std::string& hostValue, int32_t timeo
     if (detail.empty())
         detail = "no status line";
     return 0;
+}
+
+} // namespace
+
+HttpOutcome httpGetStatus(TlsSession& s, const std::string& hostValue, int32_t timeoutMs,
+                          bool keepAlive, std::string_view followUp) {
+    const auto start = clockNow();
+    HttpOutcome o;
+    bool timedOut = false;
+    o.code = readStatus(s, hostValue, timeoutMs, keepAlive, followUp, o.stage.detail, timedOut,
+                        o.connectionOpen);
+    o.stage.ms = elapsedMs(start);
+    o.stage.state = o.code > 0 ? State::Ok : timedOut ? State::Timeout : State::Fail;
+    return o;
 }
 
 } // namespace tv

@@ -1,5 +1,7 @@
 #include "probe/http_text.h"
 
+#include "probe/http_requests.h"
+
 #include <limits>
 
 namespace tv {
@@ -43,12 +45,9 @@ bool scanInt(std::string_view s, size_t& i, int64_t& value, bool& overflow) {
 
 } // namespace
 
-std::string buildHttpRequest(std::string_view hostValue) {
-    std::string r = "GET / HTTP/1.1\r\nHost: ";
-    r.append(hostValue);
-    r += "\r\nUser-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64)\r\nAccept: */*\r\n"
-         "Connection: close\r\n\r\n";
-    return r;
+std::string buildHttpRequest(std::string_view hostValue, bool keepAlive) {
+    // The same request line and headers as every GET the probe sends.
+    return buildKeepAliveGet(hostValue, !keepAlive);
 }
 
 bool parseStatusLine(std::string_view text, int32_t& code) {

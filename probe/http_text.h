@@ -9,7 +9,8 @@
 namespace tv {
 
 // "GET / HTTP/1.1\r\nHost: " + host + the fixed 91-byte tail of headers.
-std::string buildHttpRequest(std::string_view hostValue);
+// With `keepAlive` the last header line reads "Connection: keep-alive".
+std::string buildHttpRequest(std::string_view hostValue, bool keepAlive = false);
 
 // Reads a status line the way the pattern "HTTP/%*d.%*d %d" does (scanf rules:
 // each number may be preceded by white space and a sign), looking only at the

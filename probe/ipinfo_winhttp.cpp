@@ -7,9 +7,9 @@
 
 #include <vector>
 
+#include "base/winstr.h"
 #include "probe/ipinfo.h"
 #include "probe/probe.h"
-#include "probe/winstr.h"
 
 namespace tv {
 namespace {
@@ -46,8 +46,8 @@ std::string fetchIpInfo(int32_t timeoutMs) {
     const int t = timeoutMs < 0 ? 0 : timeoutMs;
     WinHttpSetTimeouts(session.get(), t, t, t, t); // resolve, connect, send, receive
 
-    Internet connection(WinHttpConnect(session.get(), host.c_str(),
-                                         static_cast<INTERNET_PORT>(kIpInfoPort), 0));
+    Internet connection(
+        WinHttpConnect(session.get(), host.c_str(), static_cast<INTERNET_PORT>(kIpInfoPort), 0));
     if (!connection)
         return body;
     Internet request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,

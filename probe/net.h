@@ -1,13 +1,15 @@
 // The socket-level stages of the probe engine, shared by every platform:
 // resolving a host, TCP connect with a time-out, and one DNS query over UDP.
-// They sit on the socket shim (sock.h) and report Winsock numbers in their
-// detail texts on every platform.
+// They sit on the socket shim (sock.h), report Winsock numbers in their
+// detail texts on every platform and return their outcome as one value.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "probe/dns_packet.h"
 #include "probe/sock.h"
+#include "probe/stage.h"
 
 namespace tv {
 
@@ -15,24 +17,35 @@ struct Ipv4Address {
     uint32_t addrBe = 0; // network byte order
 };
 
-// An IPv4 literal is taken as is ("skip", 0 ms); otherwise the system
-// resolver is asked ("ok", "nx", "timeout", "fail" and the lookup time).
-// True when an address was obtained.
-bool resolveHost(const std::string& host, Ipv4Address& out, std::string& state, int32_t& ms);
+struct ResolveOutcome {
+    StageOutcome stage; // no detail text
+    bool found = false; // an address was obtained
+    Ipv4Address addr;
+};
 
-// Opens TCP to `addr`:`port` within `timeoutMs`. `state` is written on every
-// path; `ms` on every path but a failed socket creation; `detail` ("WSA %d")
-// only on the failures that carry an error number. The connected socket
-// comes back blocking, with receive and send time-outs of `timeoutMs`; on
-// failure the returned Socket is empty.
-Socket connectWithTimeout(Ipv4Address addr, int port, int32_t timeoutMs, std::string& state,
-                          int32_t& ms, std::string& detail);
+// An IPv4 literal is taken as is (Skip, 0 ms); otherwise the system resolver
+// is asked (Ok, Nx, Timeout, Fail and the lookup time).
+ResolveOutcome resolveHost(const std::string& host);
+
+struct TcpOutcome {
+    StageOutcome stage;
+    Socket socket; // connected, or empty on failure
+};
+
+// Opens TCP to `addr`:`port` within `timeoutMs`. `ms` is measured on every
+// path but a failed socket creation; the detail ("WSA %d") is set only on the
+// failures that carry an error number. The connected socket comes back
+// blocking, with receive and send time-outs of `timeoutMs`.
+TcpOutcome connectWithTimeout(Ipv4Address addr, int port, int32_t timeoutMs);
 
 // Asks the resolver at `resolverIp` (dotted decimal), UDP port 53, for the A
-// record of `name`; one datagram out, one in, no retry. Returns "ok", "nx",
-// "timeout" or "fail"; `detail` is written on every path, `ms` once a receive
-// was attempted.
-std::string queryDnsUdp(const std::string& resolverIp, const std::string& name, int32_t timeoutMs,
-                        int32_t& ms, std::string& detail);
+// record of `name`; one datagram out, one in, no retry. Ok, Nx, Timeout or
+// Fail; the detail is set on every path, `ms` once a receive was attempted.
+StageOutcome queryDnsUdp(const std::string& resolverIp, const std::string& name, int32_t timeoutMs);
+
+// The same query with every A record of the answer kept (parseDnsAnswerAll);
+// the failures before an answer as queryDnsUdp words them.
+DnsAnswerSet queryDnsUdpAll(const std::string& resolverIp, const std::string& name,
+                            int32_t timeoutMs);
 
 } // namespace tv

@@ -24,6 +24,14 @@ std::string_view computeVerdict(const ProbeResult& r, bool httpRequested) {
     return kBlocked;
 }
 
+bool passingVerdict(std::string_view verdict) {
+    return verdict == kPass || verdict == kReach;
+}
+
+int32_t boundRepeat(int32_t n) {
+    return n < 1 ? 1 : n > kMaxRepeat ? kMaxRepeat : n;
+}
+
 int32_t elapsedMs(Clock::time_point start, Clock::time_point end) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
     const auto ms = ns / 1000000; // truncation toward zero
@@ -32,6 +40,8 @@ int32_t elapsedMs(Clock::time_point start, Clock::time_point end) {
     return static_cast<int32_t>(ms);
 }
 
-int32_t elapsedMs(Clock::time_point start) { return elapsedMs(start, clockNow()); }
+int32_t elapsedMs(Clock::time_point start) {
+    return elapsedMs(start, clockNow());
+}
 
 } // namespace tv

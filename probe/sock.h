@@ -13,6 +13,10 @@
 // - sockWaitConnect waits for a pending connection: the result is > 0 when the
 //   socket became writable or reported an exceptional condition (`failed`),
 //   0 when the time ran out, < 0 when the wait itself failed.
+// - sockWaitConnects waits for up to kMaxWaitSockets pending connections at
+//   once: each `ready[i]` becomes 0 (still pending), 1 (writable) or 2
+//   (exceptional condition); the result is the number of ready sockets, 0
+//   when the time ran out, < 0 when the wait itself failed.
 // - sockRecvFrom on a datagram socket reports an ICMP port-unreachable as
 //   10054, as Winsock does.
 // - Sends never raise signals (no SIGPIPE).
@@ -44,6 +48,8 @@ void sockClose(SocketHandle s);
 int sockSetNonBlocking(SocketHandle s, bool on);
 int sockConnect(SocketHandle s, uint32_t addrBe, uint16_t portBe);
 int sockWaitConnect(SocketHandle s, int32_t timeoutMs, bool& failed);
+inline constexpr size_t kMaxWaitSockets = 64; // Winsock's default FD_SETSIZE
+int sockWaitConnects(const SocketHandle* s, size_t n, int32_t timeoutMs, uint8_t* ready);
 // The socket's pending error (SO_ERROR) as a Winsock number.
 int sockPendingError(SocketHandle s);
 int sockSetIoTimeouts(SocketHandle s, int32_t timeoutMs);

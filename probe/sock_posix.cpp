@@ -12,6 +12,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "probe/addrinfo_pick.h"
 #include "probe/errors.h"
 #include "probe/sock.h"
 
@@ -92,6 +93,24 @@ int sockWaitConnect(SocketHandle s, int32_t timeoutMs, bool& failed) {
     return rc;
 }
 
+int sockWaitConnects(const SocketHandle* s, size_t n, int32_t timeoutMs, uint8_t* ready) {
+    pollfd p[kMaxWaitSockets]{};
+    if (n > kMaxWaitSockets)
+        n = kMaxWaitSockets;
+    for (size_t i = 0; i < n; ++i) {
+        p[i].fd = s[i];
+        p[i].events = POLLOUT;
+        ready[i] = 0;
+    }
+    const int rc = ::poll(p, static_cast<nfds_t>(n), timeoutMs < 0 ? 0 : timeoutMs);
+    if (rc < 0)
+        return errno == EINTR ? 0 : rc; // the caller waits again for what is left
+    for (size_t i = 0; i < n; ++i)
+        if (p[i].revents != 0)
+            ready[i] = (p[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? 2 : 1;
+    return rc;
+}
+
 int sockPendingError(SocketHandle s) {
     int e = 0;
     socklen_t len = sizeof e;
@@ -166,16 +185,8 @@ int sysResolveIPv4(const std::string& host, uint32_t& addrBe) {
     const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
     const int saved = errno;
     int err = wsaFromGai(rc, saved);
-    if (rc == 0) {
-        err = kWsaNoRecovery; // success with nothing usable counts as a failure
-        for (const addrinfo* a = list; a; a = a->ai_next) {
-            if (a->ai_family == AF_INET && a->ai_addr && a->ai_addrlen >= sizeof(sockaddr_in)) {
-                addrBe = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
-                err = 0;
-                break;
-            }
-        }
-    }
+    if (rc == 0)
+        err = firstIPv4(list, addrBe);
     if (list)
         ::freeaddrinfo(list);
     return err;

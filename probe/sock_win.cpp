@@ -4,14 +4,17 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "base/winstr.h"
+#include "probe/addrinfo_pick.h"
 #include "probe/errors.h"
 #include "probe/sock.h"
-#include "probe/winstr.h"
 
 namespace tv {
 namespace {
 
-SOCKET sk(SocketHandle s) { return static_cast<SOCKET>(s); }
+SOCKET sk(SocketHandle s) {
+    return static_cast<SOCKET>(s);
+}
 
 sockaddr_in makeAddr(uint32_t addrBe, uint16_t portBe) {
     sockaddr_in sa{};
@@ -23,7 +26,9 @@ sockaddr_in makeAddr(uint32_t addrBe, uint16_t portBe) {
 
 // Winsock lengths are int; our callers never pass more than a receive buffer,
 // but a larger length must not wrap into a negative one.
-int clampLen(size_t len) { return len > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(len); }
+int clampLen(size_t len) {
+    return len > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(len);
+}
 
 } // namespace
 
@@ -34,7 +39,9 @@ SocketHandle sockOpen(SockKind kind, int& err) {
     return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
 }
 
-void sockClose(SocketHandle s) { ::closesocket(sk(s)); }
+void sockClose(SocketHandle s) {
+    ::closesocket(sk(s));
+}
 
 int sockSetNonBlocking(SocketHandle s, bool on) {
     u_long mode = on ? 1 : 0;
@@ -63,6 +70,38 @@ int sockWaitConnect(SocketHandle s, int32_t timeoutMs, bool& failed) {
     const int rc = ::select(0, nullptr, &writeSet, &exceptSet, &tv);
     failed = rc > 0 && FD_ISSET(sk(s), &exceptSet);
     return rc;
+}
+
+int sockWaitConnects(const SocketHandle* s, size_t n, int32_t timeoutMs, uint8_t* ready) {
+    // select, not WSAPoll: older WSAPoll never reports a refused connect.
+    // FD_SETSIZE is Winsock's 64, the same as kMaxWaitSockets.
+    fd_set writeSet;
+    fd_set exceptSet;
+    FD_ZERO(&writeSet);
+    FD_ZERO(&exceptSet);
+    if (n > kMaxWaitSockets)
+        n = kMaxWaitSockets;
+    for (size_t i = 0; i < n; ++i) {
+        FD_SET(sk(s[i]), &writeSet);
+        FD_SET(sk(s[i]), &exceptSet);
+        ready[i] = 0;
+    }
+    const TimeSplit t = splitTimeout(timeoutMs);
+    timeval tv{};
+    tv.tv_sec = t.sec;
+    tv.tv_usec = t.usec;
+    const int rc = ::select(0, nullptr, &writeSet, &exceptSet, &tv);
+    if (rc <= 0)
+        return rc;
+    int count = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (FD_ISSET(sk(s[i]), &exceptSet))
+            ready[i] = 2;
+        else if (FD_ISSET(sk(s[i]), &writeSet))
+            ready[i] = 1;
+        count += ready[i] != 0 ? 1 : 0;
+    }
+    return count;
 }
 
 int sockPendingError(SocketHandle s) {
@@ -126,16 +165,8 @@ int sysResolveIPv4(const std::string& host, uint32_t& addrBe) {
     ADDRINFOW* list = nullptr;
     const int rc = ::GetAddrInfoW(node.c_str(), nullptr, &hints, &list);
     int err = rc;
-    if (rc == 0) {
-        err = kWsaNoRecovery; // success with nothing usable counts as a failure
-        for (const ADDRINFOW* a = list; a; a = a->ai_next) {
-            if (a->ai_family == AF_INET && a->ai_addr && a->ai_addrlen >= sizeof(sockaddr_in)) {
-                addrBe = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
-                err = 0;
-                break;
-            }
-        }
-    }
+    if (rc == 0)
+        err = firstIPv4(list, addrBe);
     if (list)
         ::FreeAddrInfoW(list);
     return err;

@@ -2,9 +2,9 @@
 
 #include <memory>
 
+#include "base/text.h"
 #include "probe/errors.h"
 #include "probe/result.h"
-#include "probe/text.h"
 
 namespace tv {
 
@@ -15,59 +15,65 @@ char* threadRecvBuffer() {
 
 namespace {
 
-// Receives into the thread buffer and appends to `in`; on failure sets the
-// word and detail of the handshake table.
-bool receiveMore(SocketHandle sock, std::string& in, std::string& word, std::string& detail) {
-    char* buf = threadRecvBuffer();
+// Receives more of the handshake into `in`; on failure fills the state and
+// detail of the handshake table.
+bool receiveMore(TlsSession& s, std::string& in, StageOutcome& o) {
     int err = 0;
-    const long n = sockRecv(sock, buf, kRecvBufferSize, err);
+    const long n = sessionReceive(s, err);
     if (n > 0) {
-        in.append(buf, static_cast<size_t>(n));
+        in += s.pendingInput;
+        s.pendingInput.clear();
         return true;
     }
     if (n == 0 || err == 0) {
-        detail = "closed by peer";
-        word = kReset;
+        o.detail = "closed by peer";
+        o.state = State::Reset;
     } else if (err == kWsaTimedOut || err == kWsaWouldBlock) {
-        detail = "no reply";
-        word = kTimeout;
+        o.detail = "no reply";
+        o.state = State::Timeout;
     } else {
-        detail = socketErrorText(err);
-        word = kReset;
+        o.detail = socketErrorText(err);
+        o.state = State::Reset;
     }
     return false;
 }
 
-} // namespace
-
-std::string tlsHandshake(TlsSession& s, const std::string& sni, std::string& detail) {
+TlsOutcome handshakeSteps(TlsSession& s, const std::string& sni) {
+    TlsOutcome r;
+    StageOutcome& o = r.stage;
     std::string out;
     uint32_t status = 0;
     if (tlsBackendStart(s.backend, sni, out, status) != TlsStep::Continue) {
-        detail = tlsStatusText(status);
-        return std::string(kFail);
+        o.state = State::Fail;
+        o.detail = tlsStatusText(status);
+        r.reason = TlsReason::Other;
+        return r;
     }
     int err = 0;
-    if (!out.empty() && !sendAll(s.socket, out, err)) {
-        detail = socketErrorText(err);
-        return std::string(kReset);
+    if (!out.empty() && !sessionSend(s, out, err)) {
+        o.state = State::Reset;
+        o.detail = socketErrorText(err);
+        r.reason = TlsReason::Transport;
+        return r;
     }
     std::string in;
-    std::string word;
     bool needReceive = true;
     for (;;) {
-        if (needReceive && !receiveMore(s.socket, in, word, detail))
-            return word;
+        if (needReceive && !receiveMore(s, in, o)) {
+            r.reason = TlsReason::Transport;
+            return r;
+        }
         out.clear();
         const TlsStep step = tlsBackendStep(*s.backend, in, out, status);
         // Later flights are sent without checking: a broken connection shows
         // at the next receive.
         if (!out.empty())
-            sendAll(s.socket, out, err);
+            sessionSend(s, out, err);
         switch (step) {
         case TlsStep::Done:
             s.pendingInput = std::move(in);
-            return std::string(kOk);
+            o.state = State::Ok;
+            return r;
         case TlsStep::NeedMore:
             needReceive = true;
             break;
@@ -75,40 +81,62 @@ std::string tlsHandshake(TlsSession& s, const std::string& sni, std::string& det
             needReceive = in.empty();
             break;
         case TlsStep::ClientCert:
-            detail = "server wants client cert";
-            return std::string(kAlert);
+            o.state = State::Alert;
+            o.detail = "server wants client cert";
+            r.reason = TlsReason::ClientCertWanted;
+            return r;
         case TlsStep::Rejected:
         case TlsStep::SetupFailed:
-            detail = tlsStatusText(status);
-            return std::string(kAlert);
+            o.state = State::Alert;
+            o.detail = tlsStatusText(status);
+            r.reason = tlsBackendReason(status);
+            return r;
         }
     }
 }
 
-std::string certDisplayName(std::string_view raw) {
-    const std::string valid = toValidUtf8(untilNul(raw));
-    constexpr size_t kMaxUnits = 255;
-    size_t units = 0, i = 0;
-    while (i < valid.size()) {
-        const auto b = static_cast<unsigned char>(valid[i]);
-        const size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        const size_t u = len == 4 ? 2 : 1; // beyond the BMP: a surrogate pair
-        if (units + u > kMaxUnits)
-            break;
-        units += u;
-        i += len;
+} // namespace
+
+long sessionReceive(TlsSession& s, int& err) {
+    char* buf = threadRecvBuffer();
+    err = 0;
+    const long n = sockRecv(s.socket, buf, kRecvBufferSize, err);
+    if (n > 0) {
+        s.pendingInput.append(buf, static_cast<size_t>(n));
+        s.rawIn += static_cast<uint64_t>(n);
     }
-    return valid.substr(0, i);
+    return n;
 }
 
-void tlsCertificateStep(TlsSession& s, const std::string& sni, std::string& cert, bool& certOk) {
+bool sessionSend(TlsSession& s, std::string_view data, int& err) {
+    const bool ok = sendAll(s.socket, data, err);
+    if (ok)
+        s.rawOut += data.size();
+    return ok;
+}
+
+TlsOutcome tlsHandshake(TlsSession& s, const std::string& sni) {
+    const auto start = clockNow();
+    TlsOutcome r = handshakeSteps(s, sni);
+    r.stage.ms = elapsedMs(start);
+    return r;
+}
+
+std::string certDisplayName(std::string_view raw) {
+    const std::string valid = toValidUtf8(untilNul(raw));
+    return std::string(cutUtf16Units(valid, 255));
+}
+
+CertOutcome tlsCertificateStep(TlsSession& s, const std::string& sni) {
+    CertOutcome c;
     if (!s.backend)
-        return;
+        return c;
     const TlsPeerCert pc = tlsBackendPeerCert(*s.backend, sni);
     if (!pc.present)
-        return;
-    cert = certDisplayName(pc.name);
-    certOk = pc.ok;
+        return c;
+    c.name = certDisplayName(pc.name);
+    c.ok = pc.ok;
+    return c;
 }
 
 } // namespace tv

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "probe/sock.h"
+#include "probe/stage.h"
 #include "probe/tls_backend.h"
 
 namespace tv {
@@ -17,21 +18,40 @@ struct TlsSession {
     SocketHandle socket = kInvalidSocket; // connected, with I/O time-outs; not owned
     TlsBackendPtr backend;                // null until the handshake created it
     std::string pendingInput;             // received bytes not yet consumed
+    std::string plainIn; // decrypted application data a later stage has not consumed
+    uint64_t rawIn = 0;  // bytes received on the connection, handshake included
+    uint64_t rawOut = 0; // bytes handed to the connection, handshake included
 };
+
+// One receive into the thread buffer, appended to `pendingInput` and counted:
+// > 0 bytes, 0 on an orderly close, -1 with `err` (a Winsock number).
+long sessionReceive(TlsSession& s, int& err);
+
+// Sends everything and counts it; false (with `err`) at the first failed send.
+bool sessionSend(TlsSession& s, std::string_view data, int& err);
 
 // Each thread's receive buffer: allocated once per thread, reused by every
 // handshake and HTTP read on that thread.
 inline constexpr size_t kRecvBufferSize = 16384;
 char* threadRecvBuffer();
 
-// Runs the client handshake; returns "ok", "alert", "reset", "timeout" or
-// "fail" and writes `detail` only on failure. Each receive is bounded by the
-// socket's receive time-out; there is no overall deadline.
-std::string tlsHandshake(TlsSession& s, const std::string& sni, std::string& detail);
+struct TlsOutcome {
+    StageOutcome stage; // Ok, Alert, Reset, Timeout or Fail; the handshake's duration
+    TlsReason reason = TlsReason::None;
+};
 
-// The certificate step after an "ok" handshake. Failures are silent: `cert`
-// stays empty and/or `certOk` false.
-void tlsCertificateStep(TlsSession& s, const std::string& sni, std::string& cert, bool& certOk);
+// Runs the client handshake. The detail is set only on failure. Each receive
+// is bounded by the socket's receive time-out; there is no overall deadline.
+TlsOutcome tlsHandshake(TlsSession& s, const std::string& sni);
+
+struct CertOutcome {
+    std::string name; // display name; empty when no certificate could be read
+    bool ok = false;
+};
+
+// The certificate step after an Ok handshake. Failures are silent: the name
+// stays empty and/or `ok` false.
+CertOutcome tlsCertificateStep(TlsSession& s, const std::string& sni);
 
 // A certificate name as shown: up to the first NUL, valid UTF-8, at most 255
 // UTF-16 code units (a surrogate pair is never split).

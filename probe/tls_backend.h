@@ -28,6 +28,8 @@
 #include <string>
 #include <string_view>
 
+#include "probe/stage.h"
+
 namespace tv {
 
 struct TlsBackend; // the library's per-session state, defined by the backend
@@ -75,6 +77,9 @@ enum class TlsWrite {
 // Encrypts `plain` into records appended to `out`.
 TlsWrite tlsBackendEncrypt(TlsBackend& b, std::string_view plain, std::string& out,
                            uint32_t& status);
+
+// The portable reason behind one of this backend's status codes.
+TlsReason tlsBackendReason(uint32_t status);
 
 // The server's end-entity certificate after a completed handshake.
 struct TlsPeerCert {

@@ -12,6 +12,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include "probe/probe.h"
 #include "probe/tls_backend.h"
 
 namespace tv {
@@ -239,6 +240,41 @@ TlsWrite tlsBackendEncrypt(TlsBackend& b, std::string_view plain, std::string& o
     return TlsWrite::Ok;
 }
 
+// Library reasons into portable ones, after the manner of Chromium's
+// MapOpenSSLErrorSSL: the alerts a server sends and the version mismatches
+// we can name, everything else as it comes.
+TlsReason tlsBackendReason(uint32_t status) {
+    if (ERR_GET_LIB(status) != ERR_LIB_SSL)
+        return TlsReason::Other;
+    switch (ERR_GET_REASON(status)) {
+    case SSL_R_TLSV1_UNRECOGNIZED_NAME:
+        return TlsReason::UnrecognizedName;
+    case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
+    case SSL_R_NO_SHARED_CIPHER:
+        return TlsReason::HandshakeFailure;
+    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+    case SSL_R_UNSUPPORTED_PROTOCOL:
+    case SSL_R_NO_PROTOCOLS_AVAILABLE:
+        return TlsReason::ProtocolVersion;
+    case SSL_R_WRONG_VERSION_NUMBER:
+    case SSL_R_UNEXPECTED_MESSAGE:
+    case SSL_R_UNEXPECTED_RECORD:
+    case SSL_R_RECORD_LENGTH_MISMATCH:
+    case SSL_R_PACKET_LENGTH_TOO_LONG:
+    case SSL_R_BAD_PACKET_LENGTH:
+    case SSL_R_LENGTH_MISMATCH:
+        return TlsReason::BadMessage;
+    default:
+        break;
+    }
+    // Every other received alert: SSL_R_SSLV3_ALERT_* and SSL_R_TLSV1_ALERT_*
+    // are the alert description plus SSL_AD_REASON_OFFSET.
+    const int reason = ERR_GET_REASON(status);
+    if (reason >= SSL_AD_REASON_OFFSET && reason < SSL_AD_REASON_OFFSET + 256)
+        return TlsReason::PeerAlert;
+    return TlsReason::Other;
+}
+
 TlsPeerCert tlsBackendPeerCert(TlsBackend& b, const std::string& sni) {
     TlsPeerCert pc;
     X509* leaf = SSL_get1_peer_certificate(b.ssl);
@@ -252,6 +288,10 @@ TlsPeerCert tlsBackendPeerCert(TlsBackend& b, const std::string& sni) {
     X509_free(leaf);
     ERR_clear_error();
     return pc;
+}
+
+void endProbeThread() {
+    OPENSSL_thread_stop();
 }
 
 } // namespace tv

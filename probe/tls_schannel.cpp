@@ -14,8 +14,9 @@
 #include <cstring>
 #include <vector>
 
+#include "base/winstr.h"
+#include "probe/probe.h"
 #include "probe/tls_backend.h"
-#include "probe/winstr.h"
 
 namespace tv {
 
@@ -88,9 +89,9 @@ TlsStep tlsBackendStart(TlsBackendPtr& session, const std::string& sni, std::str
     cred.dwVersion = SCHANNEL_CRED_VERSION; // 4; protocols 0: the platform's defaults
     cred.dwFlags = kCredFlags;
     TimeStamp expiry{};
-    SECURITY_STATUS st = AcquireCredentialsHandleW(
-        nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &cred,
-        nullptr, nullptr, &b.credentials, &expiry);
+    SECURITY_STATUS st = AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W),
+                                                   SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
+                                                   nullptr, &b.credentials, &expiry);
     if (st != SEC_E_OK) {
         status = static_cast<uint32_t>(st);
         return TlsStep::SetupFailed;
@@ -205,6 +206,26 @@ TlsWrite tlsBackendEncrypt(TlsBackend& b, std::string_view plain, std::string& o
     return TlsWrite::Ok;
 }
 
+// SSPI statuses into portable reasons. Schannel reports most received
+// alerts as SEC_E_ILLEGAL_MESSAGE without naming the alert; Wine reports
+// every fatal alert as SEC_E_INTERNAL_ERROR, which stays Other.
+TlsReason tlsBackendReason(uint32_t status) {
+    switch (static_cast<SECURITY_STATUS>(status)) {
+    case SEC_E_ALGORITHM_MISMATCH:
+        return TlsReason::HandshakeFailure;
+    case SEC_E_UNSUPPORTED_FUNCTION:
+        return TlsReason::ProtocolVersion;
+    case SEC_E_ILLEGAL_MESSAGE:
+        return TlsReason::PeerAlert;
+    case SEC_E_INVALID_TOKEN:
+    case SEC_E_MESSAGE_ALTERED:
+    case SEC_E_DECRYPT_FAILURE:
+        return TlsReason::BadMessage;
+    default:
+        return TlsReason::Other;
+    }
+}
+
 TlsPeerCert tlsBackendPeerCert(TlsBackend& b, const std::string& sni) {
     TlsPeerCert pc;
     PCCERT_CONTEXT cert = nullptr;
@@ -243,5 +264,8 @@ TlsPeerCert tlsBackendPeerCert(TlsBackend& b, const std::string& sni) {
     CertFreeCertificateContext(cert);
     return pc;
 }
+
+// SSPI keeps nothing per thread that outlives a session.
+void endProbeThread() {}
 
 } // namespace tv

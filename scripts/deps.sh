@@ -12,7 +12,7 @@ APT_PKGS=(
   wine wine64 xvfb xauth x11-utils xclip imagemagick fonts-noto-color-emoji
   libgtk-3-dev libwebkit2gtk-4.1-dev webkit2gtk-driver
   chromium
-  iproute2 nftables iptables ethtool dnsutils procps psmisc python3
+  iproute2 nftables iptables ethtool dnsutils procps psmisc python3 python3-cryptography
 
   clang libclang-rt-14-dev valgrind
 )

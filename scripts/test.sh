@@ -9,6 +9,10 @@ cd "$root"
 
 bash scripts/deps.sh || { echo "test.sh: dependency installation failed" >&2; exit 1; }
 
+# The layers point down (base -> probe -> bridge -> app, cli); checked before
+# anything is built, so an upward include fails fast.
+python3 scripts/check_layers.py || { echo "test.sh: an include points up a layer" >&2; exit 1; }
+
 jobs="$(nproc)"
 build() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
@@ -18,6 +22,11 @@ build windows || { echo "test.sh: Windows build failed" >&2; exit 1; }
 # The unit tests once more under ThreadSanitizer (runs, sinks, the log).
 { cmake --preset linux-tsan >/dev/null && cmake --build --preset linux-tsan --target unit_tests -j "$jobs"; } ||
   { echo "test.sh: ThreadSanitizer build failed" >&2; exit 1; }
+# The unit, lab and command-line lab tests once more under AddressSanitizer
+# and UndefinedBehaviorSanitizer (the fuzzers carry their own sanitizers).
+{ cmake --preset linux-asan >/dev/null &&
+  cmake --build --preset linux-asan --target unit_tests probe_lab_tests tarnveil-cli -j "$jobs"; } ||
+  { echo "test.sh: AddressSanitizer build failed" >&2; exit 1; }
 
 lab="$root/tests/lab/lab.sh"
 lab_up=0
@@ -57,7 +66,12 @@ run_ctest() {
 echo "=== Linux: unit, lab, page and end-to-end tests ==="
 run_ctest build/linux -j "$jobs"
 echo "=== Linux unit tests under ThreadSanitizer ==="
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build/linux-tsan -L unit -E probe_dns_fuzz -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build/linux-tsan -L unit -E "_fuzz$" -j "$jobs"
+echo "=== Linux unit, lab and CLI lab tests under AddressSanitizer + UBSan ==="
+# The fuzz tests are left to the native tree; the timing-bound soak and the lab's
+# own checks of itself (lab_*, no code of ours in them) run there too.
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+  run_ctest build/linux-asan -L "unit|lab" -E "_fuzz$|soak|selftest|compare_lab|^e2e_|^lab_" -j "$jobs"
 echo "=== Windows build under Wine ==="
 # Wine tests share one prefix per namespace; run them one at a time.
 run_ctest build/windows

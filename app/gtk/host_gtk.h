@@ -15,22 +15,9 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include "app/host.h"
+
 namespace tv::gtkhost {
-
-inline constexpr const char* kWindowTitle = "Tarnveil — Veldrane";
-inline constexpr int kMinWidth = 980;
-inline constexpr int kMinHeight = 640;
-// The dark ground shown before the page paints: RGB(14, 10, 22).
-inline constexpr int kGroundRed = 14, kGroundGreen = 10, kGroundBlue = 22;
-
-struct Rect {
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-// The main window's rectangle inside a work area: at most 1240 x 820, leaving
-// 20 pixels at each side and 40 at top and bottom, centred (offsets halved
-// toward zero).
-Rect mainWindowRect(const Rect& workArea);
 
 // The work area of the primary monitor (the first monitor when none is
 // marked primary).
@@ -72,6 +59,6 @@ void installDesktopHooks();
 
 // The web view host of window mode: directories, scans path, sink, hooks, web
 // view with the embedded page. Called once, after the window is shown.
-WebKitWebView* startWindowModeHost(GtkWindow* window);
+WebKitWebView* startWindowModeHost(GtkWindow* window, const WindowOptions& options);
 
 } // namespace tv::gtkhost

@@ -3,7 +3,7 @@
 
 #include "app/gtk/channel_gtk.h"
 #include "app/gtk/host_gtk.h"
-#include "app/log.h"
+#include "base/log.h"
 
 namespace tv::gtkhost {
 namespace {
@@ -140,7 +140,7 @@ void onWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReas
     detachChannelView(view);
     if (!host->pageLoaded) {
         // The web content never came up: the engine cannot run here.
-        logLine("WebView2 environment ERROR");
+        logLine(kLogEnvironmentFailed);
         showEngineError(host);
         return;
     }
@@ -228,7 +228,7 @@ WebKitWebView* startWebHost(GtkWindow* window, const WebHostConfig& config) {
     if (data)
         g_object_unref(data); // the context holds it
     if (!context) {
-        logLine("CreateCoreWebView2EnvironmentWithOptions ERROR");
+        logLine(kLogEnvironmentCallFailed);
         return nullptr;
     }
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
@@ -264,7 +264,7 @@ WebKitWebView* startWebHost(GtkWindow* window, const WebHostConfig& config) {
     g_object_unref(settings);
     g_object_unref(content);
     if (!object || !WEBKIT_IS_WEB_VIEW(object)) {
-        logLine("WebView2 controller ERROR");
+        logLine(kLogControllerFailed);
         delete host;
         g_object_unref(context);
         return nullptr;
@@ -275,7 +275,8 @@ WebKitWebView* startWebHost(GtkWindow* window, const WebHostConfig& config) {
     g_object_set_data_full(object, "tarnveil-host", host,
                            [](gpointer p) { delete static_cast<Host*>(p); });
 
-    const GdkRGBA ground{kGroundRed / 255.0, kGroundGreen / 255.0, kGroundBlue / 255.0, 1.0};
+    const GdkRGBA ground{kGroundColour.r / 255.0, kGroundColour.g / 255.0, kGroundColour.b / 255.0,
+                         1.0};
     webkit_web_view_set_background_color(view, &ground);
 
     g_signal_connect(view, "decide-policy", G_CALLBACK(onDecidePolicy), host);
@@ -297,7 +298,7 @@ WebKitWebView* startWebHost(GtkWindow* window, const WebHostConfig& config) {
     host->ownLoadPending = true;
     const std::string page(config.page);
     webkit_web_view_load_html(view, page.c_str(), nullptr);
-    logLine("PROJECT: Tarnveil | WebView2 готов");
+    logLine(kLogWebViewReady);
     return view;
 }
 

@@ -3,10 +3,8 @@
 
 #include "app/gtk/channel_gtk.h"
 #include "app/gtk/host_gtk.h"
-#include "app/log.h"
-#include "app/paths.h"
-#include "app/startup.h"
 #include "app/window.h"
+#include "base/log.h"
 #include "bridge/dispatcher.h"
 #include "bridge/state.h"
 #include "bridge/ui_sink.h"
@@ -37,15 +35,6 @@ void setIcons(GtkWindow* window) {
 
 } // namespace
 
-Rect mainWindowRect(const Rect& workArea) {
-    Rect r;
-    r.width = std::min(1240, workArea.width - 40);
-    r.height = std::min(820, workArea.height - 80);
-    r.x = workArea.x + (workArea.width - r.width) / 2;
-    r.y = workArea.y + (workArea.height - r.height) / 2;
-    return r;
-}
-
 Rect primaryWorkArea() {
     GdkDisplay* display = gdk_display_get_default();
     GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
@@ -60,20 +49,21 @@ Rect primaryWorkArea() {
 
 GtkWindow* createMainWindow() {
     auto* window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
-    gtk_window_set_title(window, kWindowTitle);
+    gtk_window_set_title(window, std::string(kWindowTitle).c_str());
 
     const Rect r = mainWindowRect(primaryWorkArea());
     gtk_window_set_default_size(window, r.width, r.height);
     gtk_window_move(window, r.x, r.y);
     GdkGeometry hints{};
-    hints.min_width = kMinWidth;
-    hints.min_height = kMinHeight;
+    hints.min_width = kMinWindowWidth;
+    hints.min_height = kMinWindowHeight;
     gtk_window_set_geometry_hints(window, nullptr, &hints, GDK_HINT_MIN_SIZE);
 
     // The ground colour shows until the web view paints.
     GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(
-        css, "window.tarnveil-main { background-color: rgb(14, 10, 22); }", -1, nullptr);
+    const std::string rule =
+        "window.tarnveil-main { background-color: " + cssColour(kGroundColour) + "; }";
+    gtk_css_provider_load_from_data(css, rule.c_str(), -1, nullptr);
     GtkStyleContext* style = gtk_widget_get_style_context(GTK_WIDGET(window));
     gtk_style_context_add_class(style, "tarnveil-main");
     gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(css),
@@ -89,32 +79,27 @@ void installUiSink() {
     setUiSink([](std::string message) { enqueueUiMessage(std::move(message)); });
 }
 
-WebKitWebView* startWindowModeHost(GtkWindow* window) {
-    const std::string base = executableDir();
-    const std::string probeData = joinPath(base, "ProbeData");
-    const std::string scans = joinPath(base, "scans");
-    setScansPath(scans);
-    makeDir(probeData);
-    makeDir(scans);
+WebKitWebView* startWindowModeHost(GtkWindow* window, const WindowOptions& options) {
+    const HostDirs dirs = prepareHostDirs();
     installUiSink();
     installDesktopHooks();
     WebHostConfig config;
-    config.dataDir = probeData;
+    config.dataDir = dirs.probeData;
     config.page = pageText();
-    config.automation = hasSwitch(kSwitchCdp);
+    config.automation = options.automation;
     config.onCommand = [](const std::string& text) { dispatchCommand(text); };
     return startWebHost(window, config);
 }
 
 } // namespace gtkhost
 
-int runWindowMode(void*, int) {
+int runWindowMode(void*, int, const WindowOptions& options) {
     g_set_prgname("tarnveil");
     g_set_application_name("Tarnveil");
     gdk_set_program_class("Tarnveil");
     if (!gtk_init_check(nullptr, nullptr)) {
         // No display to open a window on.
-        logLine("CreateWindowExW ERROR");
+        logLine(kLogWindowFailed);
         return 1;
     }
     g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
@@ -122,7 +107,7 @@ int runWindowMode(void*, int) {
     GtkWindow* window = gtkhost::createMainWindow();
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     gtk_widget_show(GTK_WIDGET(window));
-    gtkhost::startWindowModeHost(window);
+    gtkhost::startWindowModeHost(window, options);
     gtk_main();
 
     // Nothing is torn down: run threads, the web view and its processes end

@@ -1,11 +1,12 @@
 #include <cstring>
+#include <memory>
 #include <windows.h>
 
 #include <shellapi.h> // after windows.h
 
 #include "app/win/main_window.h"
+#include "base/winstr.h"
 #include "bridge/host_hooks.h"
-#include "probe/winstr.h"
 
 namespace tv {
 
@@ -31,7 +32,18 @@ bool setClipboardText(const std::string& text) {
 }
 
 void openFolder(const std::string& path) {
-    ShellExecuteW(mainWindow(), L"open", toWide(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    HWND target = mainWindow();
+    if (!target)
+        return;
+    auto* folder = new std::wstring(toWide(path));
+    if (!PostMessageW(target, kOpenFolderMessage, 0, reinterpret_cast<LPARAM>(folder)))
+        delete folder;
+}
+
+void openFolderNow(HWND owner, LPARAM folder) {
+    const std::unique_ptr<std::wstring> path(reinterpret_cast<std::wstring*>(folder));
+    if (path)
+        ShellExecuteW(owner, L"open", path->c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void installHostHooks() {

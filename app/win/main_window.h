@@ -6,24 +6,30 @@
 #include <string>
 #include <windows.h>
 
+#include "app/host.h"
+
 namespace tv {
 
 // A UI message: lParam is a heap std::wstring (one JSON text) that the window
 // procedure owns from the moment the post succeeds.
 inline constexpr UINT kUiMessage = WM_APP + 1;
 
-inline constexpr int kMinWindowWidth = 980;
-inline constexpr int kMinWindowHeight = 640;
+// Work that must not run inside a web view callback (a modal box, the shell
+// opening a folder: both run nested message loops, which the runtime does not
+// allow in its handlers) is posted to the main window and done by its window
+// procedure once the callback has returned.
+// wParam: a StartupBox.
+inline constexpr UINT kStartupBoxMessage = WM_APP + 2;
+// lParam: a heap std::wstring (the folder), owned by the window procedure
+// from the moment the post succeeds.
+inline constexpr UINT kOpenFolderMessage = WM_APP + 3;
+
 inline constexpr const wchar_t* kWindowClass = L"TarnveilClass";
-inline constexpr const wchar_t* kWindowTitle = L"Tarnveil \u2014 Veldrane";
 
-struct WindowRect {
-    int left = 0, top = 0, width = 0, height = 0;
-};
-
-// Centred, at most 1240 x 820, leaving 20 pixels at the sides and 40 at the
-// top and bottom of a smaller screen.
-WindowRect mainWindowRect(int screenWidth, int screenHeight);
+// A colour of the shared palette as a GDI COLORREF.
+inline COLORREF colourRef(Rgb c) {
+    return RGB(c.r, c.g, c.b);
+}
 
 // The application icon at n x n pixels from a 32-bit premultiplied DIB
 // section; null when the bitmap cannot be made. The caller owns it.
@@ -44,9 +50,14 @@ void runMessageLoop();
 // fails; nothing without a main window. Any thread.
 void postUiText(const std::string& message);
 
-// Clipboard (CF_UNICODETEXT, owned by the main window) and "open folder".
+// Shows the box later, owned by `window`, from its window procedure.
+void postStartupBox(HWND window, StartupBox box);
+
+// Clipboard (CF_UNICODETEXT, owned by the main window) and "open folder"
+// (posted as kOpenFolderMessage; openFolderNow is the window procedure's part).
 bool setClipboardText(const std::string& text);
 void openFolder(const std::string& path);
+void openFolderNow(HWND owner, LPARAM folder);
 void installHostHooks();
 
 } // namespace tv

@@ -133,12 +133,17 @@ struct ControllerVtbl {
     HRESULT(STDMETHODCALLTYPE* get_CoreWebView2)(Controller*, WebView**);
 };
 TV_WV2_SLOT(ControllerVtbl, put_Bounds, 6);
+TV_WV2_SLOT(ControllerVtbl, NotifyParentWindowPositionChanged, 23);
 TV_WV2_SLOT(ControllerVtbl, get_CoreWebView2, 25);
 static_assert(sizeof(ControllerVtbl) == 26 * sizeof(void*));
 
 struct Controller {
     TV_WV2_INTERFACE_BODY(Controller, ControllerVtbl)
     HRESULT put_Bounds(RECT bounds) { return lpVtbl->put_Bounds(this, bounds); }
+    // The parent window moved: pop-ups and accessibility follow it.
+    HRESULT NotifyParentWindowPositionChanged() {
+        return lpVtbl->NotifyParentWindowPositionChanged(this);
+    }
     HRESULT get_CoreWebView2(WebView** out) { return lpVtbl->get_CoreWebView2(this, out); }
 };
 
@@ -325,6 +330,12 @@ struct EnvironmentOptions {
 using CreateEnvironmentWithOptionsFn =
     HRESULT(STDMETHODCALLTYPE*)(PCWSTR browserExecutableFolder, PCWSTR userDataFolder,
                                 EnvironmentOptions* options, EnvironmentCompletedHandler* handler);
+
+// WebView2Loader.dll's GetAvailableCoreWebView2BrowserVersionString: the
+// version (a blank and the channel name after it for other channels than
+// stable) as task memory, or a failure when no runtime is found.
+using GetBrowserVersionStringFn = HRESULT(STDMETHODCALLTYPE*)(PCWSTR browserExecutableFolder,
+                                                              LPWSTR* versionInfo);
 
 // The entry of the runtime's EmbeddedBrowserWebView.dll. runtimeType: 0 for an
 // installed runtime, 1 for a fixed-version folder.

@@ -3,8 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/paths.h"
-#include "probe/winstr.h"
+#include "app/host.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/winstr.h"
 
 namespace tv {
 namespace {
@@ -77,6 +79,71 @@ std::wstring registeredFolder(HKEY root, const wchar_t* clientId) {
     return {};
 }
 
+// An environment variable of any length; empty when unset.
+std::wstring environmentVariable(const wchar_t* name) {
+    std::wstring value;
+    DWORD size = GetEnvironmentVariableW(name, nullptr, 0); // with the NUL
+    while (size > 0) {
+        value.assign(size, L'\0');
+        const DWORD n = GetEnvironmentVariableW(name, value.data(), size);
+        if (n < size) { // fits: n characters without the NUL
+            value.resize(n);
+            return value;
+        }
+        size = n; // grew in between: ask again with the new size
+    }
+    return {};
+}
+
+// Rooted ("\\server\share", "\\x", "C:\x", also drive-relative "C:x"): not
+// relative to the program's directory.
+bool isRooted(const std::wstring& p) {
+    return (!p.empty() && (p[0] == L'\\' || p[0] == L'/')) || (p.size() >= 2 && p[1] == L':');
+}
+
+std::wstring fullPath(const std::wstring& path) {
+    std::wstring out;
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    while (size > 0) {
+        out.assign(size, L'\0');
+        const DWORD n = GetFullPathNameW(path.c_str(), size, out.data(), nullptr);
+        if (n == 0)
+            break;
+        if (n < size) {
+            out.resize(n);
+            return out;
+        }
+        size = n;
+    }
+    return path; // the system could not normalise it; let the file check decide
+}
+
+// "120.0.2210.91" from the library's fixed version record, or empty.
+std::wstring libraryVersion(const std::wstring& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0)
+        return {};
+    std::vector<BYTE> info(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT len = 0;
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, info.data()) ||
+        !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &len) || !fixed ||
+        len < sizeof *fixed || fixed->dwSignature != 0xFEEF04BD)
+        return {};
+    return std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." +
+           std::to_wstring(LOWORD(fixed->dwProductVersionMS)) + L"." +
+           std::to_wstring(HIWORD(fixed->dwProductVersionLS)) + L"." +
+           std::to_wstring(LOWORD(fixed->dwProductVersionLS));
+}
+
+// The last component of a folder when it reads as a version, or empty.
+std::wstring folderVersion(const std::wstring& folder) {
+    const size_t cut = folder.find_last_of(L"\\/");
+    const std::wstring name = cut == std::wstring::npos ? folder : folder.substr(cut + 1);
+    return compareVersions(fromWide(name), "0") ? name : std::wstring();
+}
+
 template <class Fn> Fn procAddress(HMODULE module, const char* name) {
     FARPROC p = GetProcAddress(module, name);
     Fn fn = nullptr;
@@ -91,12 +158,24 @@ std::wstring webView2RuntimeLibrary(const std::wstring& folder) {
     return folder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
 }
 
+std::wstring resolveRuntimeFolder(const std::wstring& folder, const char* what) {
+    std::wstring path = withoutTrailingSeparators(folder);
+    if (path.empty())
+        return {};
+    if (!isRooted(path))
+        path = toWide(executableDir()) + L"\\" + path;
+    path = withoutTrailingSeparators(fullPath(path));
+    if (webView2RuntimeLibrary(path).size() >= MAX_PATH) {
+        logLine(std::string(what) + " too long ERROR");
+        return {};
+    }
+    return path;
+}
+
 bool findWebView2Runtime(WebView2Runtime& out) {
-    wchar_t env[MAX_PATH * 2] = {};
-    const DWORD n = GetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", env,
-                                            static_cast<DWORD>(std::size(env)));
-    if (n > 0 && n < std::size(env)) {
-        out.folder = withoutTrailingSeparators(env);
+    const std::wstring env = environmentVariable(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER");
+    if (!env.empty()) {
+        out.folder = resolveRuntimeFolder(env, "WEBVIEW2_BROWSER_EXECUTABLE_FOLDER");
         out.runtimeType = 1;
         return !out.folder.empty() && fileExists(webView2RuntimeLibrary(out.folder));
     }
@@ -113,31 +192,65 @@ bool findWebView2Runtime(WebView2Runtime& out) {
     return false;
 }
 
-HRESULT createWebView2Environment(PCWSTR browserExecutableFolder, PCWSTR userDataFolder,
-                                  wv2::EnvironmentOptions* options,
-                                  wv2::EnvironmentCompletedHandler* handler) {
+HRESULT locateWebView2(PCWSTR browserExecutableFolder, WebView2Runtime& out) {
+    out = WebView2Runtime{};
     // The SDK's loader, when it ships beside the program, knows best.
     const std::wstring loaderPath = toWide(joinPath(executableDir(), "WebView2Loader.dll"));
     if (fileExists(loaderPath)) {
         if (HMODULE loader = LoadLibraryW(loaderPath.c_str())) {
-            auto create = procAddress<wv2::CreateEnvironmentWithOptionsFn>(
+            out.loaderCreate = procAddress<wv2::CreateEnvironmentWithOptionsFn>(
                 loader, "CreateCoreWebView2EnvironmentWithOptions");
-            if (create)
-                return create(browserExecutableFolder, userDataFolder, options, handler);
+            out.loaderVersion = procAddress<wv2::GetBrowserVersionStringFn>(
+                loader, "GetAvailableCoreWebView2BrowserVersionString");
+            if (out.loaderCreate) {
+                out.hasLoaderFolder = browserExecutableFolder != nullptr;
+                if (browserExecutableFolder)
+                    out.loaderFolder = browserExecutableFolder;
+                return S_OK;
+            }
+            out.loaderVersion = nullptr;
         }
     }
 
-    WebView2Runtime runtime;
     if (browserExecutableFolder && *browserExecutableFolder) {
-        runtime.folder = withoutTrailingSeparators(browserExecutableFolder);
-        runtime.runtimeType = 1;
-        if (!fileExists(webView2RuntimeLibrary(runtime.folder)))
+        out.folder = resolveRuntimeFolder(browserExecutableFolder, "browserExecutableFolder");
+        out.runtimeType = 1;
+        if (out.folder.empty() || !fileExists(webView2RuntimeLibrary(out.folder)))
             return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    } else if (!findWebView2Runtime(runtime)) {
-        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        return S_OK;
     }
+    return findWebView2Runtime(out) ? S_OK : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+}
 
+std::wstring webView2RuntimeVersion(const WebView2Runtime& runtime) {
+    if (runtime.loaderCreate) {
+        if (!runtime.loaderVersion)
+            return {};
+        LPWSTR text = nullptr;
+        const HRESULT hr = runtime.loaderVersion(
+            runtime.hasLoaderFolder ? runtime.loaderFolder.c_str() : nullptr, &text);
+        std::wstring version = SUCCEEDED(hr) && text ? text : L"";
+        CoTaskMemFree(text);
+        return compareVersions(fromWide(version), "0") ? version : std::wstring();
+    }
+    // An installed runtime lives in a folder named after its version; a
+    // fixed-version folder may be named anything, but its library says.
+    const std::wstring byName = folderVersion(runtime.folder);
+    const std::wstring byRecord = libraryVersion(webView2RuntimeLibrary(runtime.folder));
+    if (runtime.runtimeType == 0)
+        return byName.empty() ? byRecord : byName;
+    return byRecord.empty() ? byName : byRecord;
+}
+
+HRESULT startWebView2Environment(const WebView2Runtime& runtime, PCWSTR userDataFolder,
+                                 wv2::EnvironmentOptions* options,
+                                 wv2::EnvironmentCompletedHandler* handler) {
+    if (runtime.loaderCreate)
+        return runtime.loaderCreate(runtime.hasLoaderFolder ? runtime.loaderFolder.c_str()
+                                                            : nullptr,
+                                    userDataFolder, options, handler);
     // Loaded for good: the runtime's objects live as long as the process.
+    // LOAD_WITH_ALTERED_SEARCH_PATH needs the absolute path it gets here.
     HMODULE lib = LoadLibraryExW(webView2RuntimeLibrary(runtime.folder).c_str(), nullptr,
                                  LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!lib) {
@@ -149,6 +262,14 @@ HRESULT createWebView2Environment(PCWSTR browserExecutableFolder, PCWSTR userDat
     if (!create)
         return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     return create(true, runtime.runtimeType, userDataFolder, options, handler);
+}
+
+HRESULT createWebView2Environment(PCWSTR browserExecutableFolder, PCWSTR userDataFolder,
+                                  wv2::EnvironmentOptions* options,
+                                  wv2::EnvironmentCompletedHandler* handler) {
+    WebView2Runtime runtime;
+    const HRESULT hr = locateWebView2(browserExecutableFolder, runtime);
+    return FAILED(hr) ? hr : startWebView2Environment(runtime, userDataFolder, options, handler);
 }
 
 } // namespace tv

@@ -18,8 +18,9 @@ namespace tv {
 // `remoteDebugging` ("--cdp") opens the browser's debugging port 9222.
 void startWebViewHost(HWND mainWindow, bool remoteDebugging);
 
-// The window procedure's side: both do nothing until the web view exists.
+// The window procedure's side: these do nothing until the web view exists.
 void resizeWebView(HWND mainWindow);
+void notifyWebViewMoved();
 void postJsonToPage(const std::wstring& json);
 
 // True once the controller callback has stored the web view.

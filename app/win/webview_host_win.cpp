@@ -1,12 +1,16 @@
 #include "app/win/webview_host.h"
 
-#include "app/log.h"
-#include "app/paths.h"
+#include <memory>
+#include <optional>
+
+#include "app/host.h"
+#include "app/win/main_window.h"
 #include "app/win/webview2_abi.h"
 #include "app/win/webview2_loader.h"
+#include "base/log.h"
+#include "base/winstr.h"
 #include "bridge/dispatcher.h"
 #include "bridge/state.h"
-#include "probe/winstr.h"
 #include "web/page.h"
 
 namespace tv {
@@ -60,59 +64,67 @@ LPWSTR taskMemCopy(const std::wstring& s) {
     return p;
 }
 
-// ICoreWebView2EnvironmentOptions with the SDK options class's defaults.
+// ICoreWebView2EnvironmentOptions with the SDK options class's defaults. As in
+// that class, a string never set (or set to null) is handed out as a null
+// pointer with S_OK, a set one (even "") as a CoTaskMemAlloc copy.
 struct Options : ComObject<Options, EnvironmentOptions> {
+    using Text = std::optional<std::wstring>;
     static constexpr const IID& kIid = kIidEnvironmentOptions;
-    std::wstring arguments;
-    std::wstring language;
-    std::wstring targetVersion = L"144.0.3719.77";
+    Text arguments;
+    Text language;
+    Text targetVersion = L"144.0.3719.77";
     BOOL singleSignOn = FALSE;
-
-    static HRESULT copyOut(LPWSTR* out, const std::wstring& v) {
-        if (!out)
-            return E_POINTER;
-        *out = taskMemCopy(v);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-    static void put(std::wstring& field, LPCWSTR v) { field = v ? v : L""; }
-
-    static HRESULT STDMETHODCALLTYPE getArguments(EnvironmentOptions* i, LPWSTR* out) {
-        return copyOut(out, self(i)->arguments);
-    }
-    static HRESULT STDMETHODCALLTYPE putArguments(EnvironmentOptions* i, LPCWSTR v) {
-        put(self(i)->arguments, v);
-        return S_OK;
-    }
-    static HRESULT STDMETHODCALLTYPE getLanguage(EnvironmentOptions* i, LPWSTR* out) {
-        return copyOut(out, self(i)->language);
-    }
-    static HRESULT STDMETHODCALLTYPE putLanguage(EnvironmentOptions* i, LPCWSTR v) {
-        put(self(i)->language, v);
-        return S_OK;
-    }
-    static HRESULT STDMETHODCALLTYPE getTarget(EnvironmentOptions* i, LPWSTR* out) {
-        return copyOut(out, self(i)->targetVersion);
-    }
-    static HRESULT STDMETHODCALLTYPE putTarget(EnvironmentOptions* i, LPCWSTR v) {
-        put(self(i)->targetVersion, v);
-        return S_OK;
-    }
-    static HRESULT STDMETHODCALLTYPE getSso(EnvironmentOptions* i, BOOL* out) {
-        if (!out)
-            return E_POINTER;
-        *out = self(i)->singleSignOn;
-        return S_OK;
-    }
-    static HRESULT STDMETHODCALLTYPE putSso(EnvironmentOptions* i, BOOL v) {
-        self(i)->singleSignOn = v;
-        return S_OK;
-    }
-
-    static constexpr EnvironmentOptionsVtbl kVtbl = {
-        QueryInterface, AddRef,    Release,   getArguments, putArguments, getLanguage,
-        putLanguage,    getTarget, putTarget, getSso,       putSso};
-    Options() { iface.lpVtbl = &kVtbl; }
+    Options();
 };
+
+template <Options::Text Options::*M>
+HRESULT STDMETHODCALLTYPE getText(EnvironmentOptions* i, LPWSTR* out) {
+    if (!out)
+        return E_POINTER;
+    const Options::Text& value = Options::self(i)->*M;
+    *out = value ? taskMemCopy(*value) : nullptr;
+    return !value || *out ? S_OK : E_OUTOFMEMORY;
+}
+
+template <Options::Text Options::*M>
+HRESULT STDMETHODCALLTYPE putText(EnvironmentOptions* i, LPCWSTR value) {
+    return guardedCall("environment options", E_OUTOFMEMORY, [&] {
+        Options::Text& field = Options::self(i)->*M;
+        if (value)
+            field = value;
+        else
+            field.reset();
+        return S_OK;
+    });
+}
+
+HRESULT STDMETHODCALLTYPE getSso(EnvironmentOptions* i, BOOL* out) {
+    if (!out)
+        return E_POINTER;
+    *out = Options::self(i)->singleSignOn;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE putSso(EnvironmentOptions* i, BOOL value) {
+    Options::self(i)->singleSignOn = value;
+    return S_OK;
+}
+
+constexpr EnvironmentOptionsVtbl kOptionsVtbl = {Options::QueryInterface,
+                                                 Options::AddRef,
+                                                 Options::Release,
+                                                 getText<&Options::arguments>,
+                                                 putText<&Options::arguments>,
+                                                 getText<&Options::language>,
+                                                 putText<&Options::language>,
+                                                 getText<&Options::targetVersion>,
+                                                 putText<&Options::targetVersion>,
+                                                 getSso,
+                                                 putSso};
+
+Options::Options() {
+    iface.lpVtbl = &kOptionsVtbl;
+}
 
 // Page message: the text goes to the command dispatcher.
 struct MessageHandler : ComObject<MessageHandler, WebMessageReceivedEventHandler> {
@@ -124,14 +136,14 @@ struct MessageHandler : ComObject<MessageHandler, WebMessageReceivedEventHandler
             return S_OK;
         LPWSTR text = nullptr;
         const HRESULT hr = args->TryGetWebMessageAsString(&text);
-        if (SUCCEEDED(hr) && text) {
-            const std::string command = fromWide(text);
-            CoTaskMemFree(text);
-            dispatchCommand(command);
-        } else if (text) {
-            CoTaskMemFree(text);
-        }
-        return S_OK;
+        const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(text, CoTaskMemFree);
+        if (FAILED(hr) || !text)
+            return S_OK;
+        // A command that fails by throwing is dropped; later ones still run.
+        return guardedCall("page message", S_OK, [&] {
+            dispatchCommand(fromWide(text));
+            return S_OK;
+        });
     }
 
     static constexpr WebMessageReceivedEventHandlerVtbl kVtbl = {QueryInterface, AddRef, Release,
@@ -145,11 +157,24 @@ template <class T> void replaceRef(T*& slot, T* fresh) {
     slot = fresh;
 }
 
+// Another Tarnveil window runs the browser on ProbeData with other arguments.
+constexpr HRESULT kProfileBusy = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+
+HRESULT controllerFailed(HRESULT result) {
+    logLine(kLogControllerFailed);
+    if (result == kProfileBusy)
+        postStartupBox(gHostWindow, StartupBox::profileBusy);
+    return result;
+}
+
+void environmentFailed() {
+    logLine(kLogEnvironmentFailed);
+    postStartupBox(gHostWindow, StartupBox::runtimeMissing);
+}
+
 HRESULT onControllerCreated(HRESULT result, Controller* controller) {
-    if (FAILED(result) || !controller) {
-        logLine("WebView2 controller ERROR");
-        return result;
-    }
+    if (FAILED(result) || !controller)
+        return controllerFailed(result);
     controller->AddRef();
     replaceRef(gController, controller);
 
@@ -161,13 +186,14 @@ HRESULT onControllerCreated(HRESULT result, Controller* controller) {
     if (SUCCEEDED(
             controller->QueryInterface(kIidController2, reinterpret_cast<void**>(&controller2))) &&
         controller2) {
-        controller2->put_DefaultBackgroundColor(Color{255, 14, 10, 22}); // the class brush
+        controller2->put_DefaultBackgroundColor(
+            Color{255, kGroundColour.r, kGroundColour.g, kGroundColour.b});
         controller2->Release();
     }
 
     WebView* webView = nullptr;
     if (FAILED(controller->get_CoreWebView2(&webView)) || !webView) {
-        logLine("get_CoreWebView2 ERROR");
+        logLine(kLogWebViewFailed);
         return S_OK;
     }
     replaceRef(gWebView, webView); // the out parameter's reference becomes ours
@@ -187,72 +213,85 @@ HRESULT onControllerCreated(HRESULT result, Controller* controller) {
     handler->release();
 
     webView->NavigateToString(toWide(pageText()).c_str());
-    logLine("PROJECT: Tarnveil | WebView2 готов");
+    logLine(kLogWebViewReady);
     if (settings)
         settings->Release();
     return S_OK;
 }
 
-struct ControllerHandler : ComObject<ControllerHandler, ControllerCompletedHandler> {
-    static constexpr const IID& kIid = kIidControllerCompletedHandler;
-    static HRESULT STDMETHODCALLTYPE Invoke(ControllerCompletedHandler*, HRESULT result,
-                                            Controller* controller) {
-        return onControllerCreated(result, controller);
+// A completion handler whose Invoke hands (result, object) to `onDone`.
+template <class Iface, class Vtbl, const IID& Iid, class Arg, HRESULT (*onDone)(HRESULT, Arg*)>
+struct CompletedHandler : ComObject<CompletedHandler<Iface, Vtbl, Iid, Arg, onDone>, Iface> {
+    using Base = ComObject<CompletedHandler, Iface>;
+    static constexpr const IID& kIid = Iid;
+    static constexpr std::string_view kWhere = "WebView2 completion handler";
+    static HRESULT STDMETHODCALLTYPE Invoke(Iface*, HRESULT result, Arg* object) {
+        return guardedCall(kWhere, E_UNEXPECTED, [&] { return onDone(result, object); });
     }
-    static constexpr ControllerCompletedHandlerVtbl kVtbl = {QueryInterface, AddRef, Release,
-                                                             Invoke};
-    ControllerHandler() { iface.lpVtbl = &kVtbl; }
+    static constexpr Vtbl kVtbl = {Base::QueryInterface, Base::AddRef, Base::Release, Invoke};
+    CompletedHandler() { this->iface.lpVtbl = &kVtbl; }
 };
+
+using ControllerHandler =
+    CompletedHandler<ControllerCompletedHandler, ControllerCompletedHandlerVtbl,
+                     kIidControllerCompletedHandler, Controller, onControllerCreated>;
 
 HRESULT onEnvironmentCreated(HRESULT result, Environment* environment) {
-    if (SUCCEEDED(result) && environment) {
-        auto* handler = new ControllerHandler;
-        const HRESULT hr = environment->CreateCoreWebView2Controller(gHostWindow, handler->get());
-        handler->release();
-        return hr;
+    if (FAILED(result) || !environment) {
+        environmentFailed();
+        return result;
     }
-    logLine("WebView2 environment ERROR");
-    MessageBoxW(
-        gHostWindow,
-        L"Не удалось запустить WebView2 Runtime.\nУстанови Microsoft Edge WebView2 Runtime.",
-        L"Tarnveil", MB_ICONERROR | MB_OK);
-    return result;
+    auto* handler = new ControllerHandler;
+    const HRESULT hr = environment->CreateCoreWebView2Controller(gHostWindow, handler->get());
+    handler->release();
+    return FAILED(hr) ? controllerFailed(hr) : hr;
 }
 
-struct EnvironmentHandler : ComObject<EnvironmentHandler, EnvironmentCompletedHandler> {
-    static constexpr const IID& kIid = kIidEnvironmentCompletedHandler;
-    static HRESULT STDMETHODCALLTYPE Invoke(EnvironmentCompletedHandler*, HRESULT result,
-                                            Environment* environment) {
-        return onEnvironmentCreated(result, environment);
+using EnvironmentHandler =
+    CompletedHandler<EnvironmentCompletedHandler, EnvironmentCompletedHandlerVtbl,
+                     kIidEnvironmentCompletedHandler, Environment, onEnvironmentCreated>;
+
+// Runtimes before kMinRuntimeVersion lack calls the host makes. One whose
+// version cannot be told is tried all the same.
+bool runtimeAcceptable(const WebView2Runtime& runtime) {
+    const std::string version = fromWide(webView2RuntimeVersion(runtime));
+    if (version.empty()) {
+        logLine("WebView2 runtime version unknown");
+        return true;
     }
-    static constexpr EnvironmentCompletedHandlerVtbl kVtbl = {QueryInterface, AddRef, Release,
-                                                              Invoke};
-    EnvironmentHandler() { iface.lpVtbl = &kVtbl; }
-};
+    if (compareVersions(version, kMinRuntimeVersion).value_or(0) >= 0)
+        return true;
+    std::string line = "WebView2 runtime " + version + " older than ";
+    line += kMinRuntimeVersion;
+    logLine(line);
+    return false;
+}
 
 } // namespace
 
 void startWebViewHost(HWND mainWindow, bool remoteDebugging) {
     gHostWindow = mainWindow;
-    const std::string dir = executableDir();
-    const std::string probeData = joinPath(dir, "ProbeData");
-    const std::string scans = joinPath(dir, "scans");
-    setScansPath(scans);
-    makeDir(probeData);
-    makeDir(scans);
+    const std::string probeData = prepareHostDirs().probeData;
 
     Options* options = nullptr;
     if (remoteDebugging) {
         options = new Options;
         options->arguments = kRemoteDebuggingArgument;
     }
-    auto* handler = new EnvironmentHandler;
-    const std::wstring userData = toWide(probeData);
-    const HRESULT hr = createWebView2Environment(
-        nullptr, userData.c_str(), options ? options->get() : nullptr, handler->get());
-    if (FAILED(hr))
-        logLine("CreateCoreWebView2EnvironmentWithOptions ERROR");
-    handler->release();
+    WebView2Runtime runtime;
+    HRESULT hr = locateWebView2(nullptr, runtime);
+    if (SUCCEEDED(hr) && !runtimeAcceptable(runtime)) {
+        environmentFailed();
+    } else {
+        auto* handler = new EnvironmentHandler;
+        const std::wstring userData = toWide(probeData);
+        if (SUCCEEDED(hr))
+            hr = startWebView2Environment(runtime, userData.c_str(),
+                                          options ? options->get() : nullptr, handler->get());
+        if (FAILED(hr))
+            logLine(kLogEnvironmentCallFailed);
+        handler->release();
+    }
     if (options)
         options->release();
 }
@@ -263,6 +302,11 @@ void resizeWebView(HWND mainWindow) {
     RECT bounds{};
     GetClientRect(mainWindow, &bounds);
     gController->put_Bounds(bounds);
+}
+
+void notifyWebViewMoved() {
+    if (gController)
+        gController->NotifyParentWindowPositionChanged();
 }
 
 void postJsonToPage(const std::wstring& json) {

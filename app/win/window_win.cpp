@@ -3,12 +3,12 @@
 #include <dwmapi.h>
 #include <memory>
 
-#include "app/log.h"
 #include "app/win/main_window.h"
 #include "app/win/webview_host.h"
+#include "base/log.h"
+#include "base/winstr.h"
 #include "bridge/state.h"
 #include "bridge/ui_sink.h"
-#include "probe/winstr.h"
 
 namespace tv {
 namespace {
@@ -25,11 +25,22 @@ void deliverUiMessage(LPARAM lParam) {
         postJsonToPage(*text);
 }
 
-LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+void showStartupBox(HWND owner, WPARAM box) {
+    const std::wstring text = toWide(startupBoxText(static_cast<StartupBox>(box)));
+    MessageBoxW(owner, text.c_str(), toWide(kBoxCaption).c_str(), MB_ICONERROR | MB_OK);
+}
+
+LRESULT handleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_SIZE:
         resizeWebView(hwnd);
         return 0;
+    case WM_MOVE:
+        notifyWebViewMoved();
+        return 0;
+    case WM_MOVING:
+        notifyWebViewMoved();
+        return TRUE;
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
         info->ptMinTrackSize.x = kMinWindowWidth;
@@ -48,9 +59,20 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case kUiMessage:
         deliverUiMessage(lParam);
         return 0;
+    case kStartupBoxMessage:
+        showStartupBox(hwnd, wParam);
+        return 0;
+    case kOpenFolderMessage:
+        openFolderNow(hwnd, lParam);
+        return 0;
     default:
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
+}
+
+LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return guardedCall("window procedure", LRESULT{0},
+                       [&] { return handleMessage(hwnd, msg, wParam, lParam); });
 }
 
 void setDwmAttribute(HWND hwnd, DWORD attribute, DWORD value) {
@@ -58,15 +80,6 @@ void setDwmAttribute(HWND hwnd, DWORD attribute, DWORD value) {
 }
 
 } // namespace
-
-WindowRect mainWindowRect(int screenWidth, int screenHeight) {
-    WindowRect r;
-    r.width = std::min(1240, screenWidth - 40);
-    r.height = std::min(820, screenHeight - 80);
-    r.left = (screenWidth - r.width) / 2;
-    r.top = (screenHeight - r.height) / 2;
-    return r;
-}
 
 HWND mainWindow() {
     return gMainWindow.load();
@@ -81,6 +94,11 @@ void postUiText(const std::string& message) {
         delete text; // the window is gone or its queue is full: nobody else will
 }
 
+void postStartupBox(HWND window, StartupBox box) {
+    if (window)
+        PostMessageW(window, kStartupBoxMessage, static_cast<WPARAM>(box), 0);
+}
+
 HWND openMainWindow(HINSTANCE instance, int showCommand) {
     HICON large = appIcon(32);
     HICON small = appIcon(16);
@@ -93,27 +111,28 @@ HWND openMainWindow(HINSTANCE instance, int showCommand) {
     wc.hIcon = large ? large : LoadIconW(nullptr, IDI_APPLICATION);
     wc.hIconSm = small ? small : LoadIconW(nullptr, IDI_APPLICATION);
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = CreateSolidBrush(RGB(14, 10, 22));
+    wc.hbrBackground = CreateSolidBrush(colourRef(kGroundColour));
     wc.lpszClassName = kWindowClass;
     RegisterClassExW(&wc); // a failure shows up as a failed creation
 
-    const WindowRect r =
-        mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    const Rect r =
+        mainWindowRect({0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+    const std::wstring title = toWide(kWindowTitle);
     HWND hwnd =
-        CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                        r.left, r.top, r.width, r.height, nullptr, nullptr, instance, nullptr);
+        CreateWindowExW(0, kWindowClass, title.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, r.x,
+                        r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
     if (!hwnd) {
-        logLine("CreateWindowExW ERROR");
+        logLine(kLogWindowFailed);
         return nullptr;
     }
     gMainWindow.store(hwnd);
     setUiSink([](std::string message) { postUiText(message); });
     installHostHooks();
 
-    setDwmAttribute(hwnd, 20, TRUE);               // immersive dark mode
-    setDwmAttribute(hwnd, 19, TRUE);               // the same before Windows 10 20H1
-    setDwmAttribute(hwnd, 35, RGB(20, 14, 32));    // caption colour
-    setDwmAttribute(hwnd, 36, RGB(220, 200, 255)); // caption text colour
+    setDwmAttribute(hwnd, 20, TRUE);                          // immersive dark mode
+    setDwmAttribute(hwnd, 19, TRUE);                          // the same before Windows 10 20H1
+    setDwmAttribute(hwnd, 35, colourRef(kCaptionColour));     // caption colour
+    setDwmAttribute(hwnd, 36, colourRef(kCaptionTextColour)); // caption text colour
 
     ShowWindow(hwnd, showCommand);
     UpdateWindow(hwnd);

@@ -18,8 +18,8 @@
 
 #include "app/gtk/host_gtk.h"
 #include "app/icon.h"
-#include "app/log.h"
-#include "app/paths.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "bridge/host_hooks.h"
 #include "bridge/state.h"
 #include "bridge/ui_sink.h"

@@ -12,10 +12,15 @@ holds the lab's lock); the censor goes back to `open` at the end.
   page_views_e2e.py views ...      basic test; domain scan of the default list
                                    under allowlist and open; every view shot
   page_views_e2e.py matrix ...     IP x SNI runs under sni-rst and ip-block:
-                                   the per-address notes
+                                   the per-address notes; under fp-chrome with
+                                   "Отпечаток: сравнить": the L/C/F marks and
+                                   the fingerprint note
   page_views_e2e.py snapshots ...  save, censor, save, compare; the report on
                                    the clipboard; a snapshot of tarnveil-cli
                                    listed and shown
+  page_views_e2e.py dns ...        the basic test under udp53-redirect (the
+                                   UDP rows intercepted) and the domain scan
+                                   under dns-stub (swapped answers marked)
 
 Options: --app TARNVEIL --cli TARNVEIL_CLI --lab LAB_SH --artifacts DIR.
 Screenshots go to DIR (PNG).
@@ -39,6 +44,9 @@ from app_e2e import Run, check, image_stats, wait_for  # noqa: E402
 
 ELEMENT = "element-6066-11e4-a52e-4f735466cecf"
 ENTER = "\ue007"
+
+# The basic test's rows: twelve checks, then DoT and DoH to four resolvers.
+BASIC_ROWS = 20
 
 # The default domain list: 17 ru, 7 cloud, 7 host, 8 world hosts.
 DEFAULT_HOSTS = 39
@@ -163,12 +171,13 @@ def scan_domains(page, label):
     return ok
 
 
-def domain_verdicts(page):
-    """host -> (group, verdict label) of the domain table."""
+def domain_verdicts(page, xfer=False):
+    """host -> (group, verdict label) of the domain table; with `xfer`, the
+    transfer column's text as a third item."""
     rows = page.wd.js("return Array.from(document.querySelectorAll('#domBody tr')).map(function (r) {"
                       "  var c = r.cells; return [c[0].textContent, c[1].textContent,"
-                      "  c[c.length - 1].textContent]; });")
-    return {h: (g, v) for h, g, v in rows}
+                      "  c[c.length - 2].textContent, c[c.length - 1].textContent]; });")
+    return {h: (g, v, x) if xfer else (g, v) for h, g, v, x in rows}
 
 
 def setup_matrix(page):
@@ -180,11 +189,10 @@ def setup_matrix(page):
           "the typed matrix lists are in the fields (%r)" % page.value("#mxSnis"))
 
 
-def scan_matrix(page, label):
+def scan_matrix(page, label, n=len(MX_IPS) * len(MX_SNIS)):
     page.wd.js("document.getElementById('mxProg').textContent = '';")
     t0 = time.monotonic()
     page.click("#btnMx")
-    n = len(MX_IPS) * len(MX_SNIS)
     fin = wait_for(lambda: (page.text("#mxProg") or "").startswith("Готово: "), 30, 0.2)
     print("matrix (%s): %.1f s" % (label, time.monotonic() - t0), flush=True)
     check(fin and page.text("#mxProg") == "Готово: %d / %d" % (n, n),
@@ -204,6 +212,19 @@ def mx_note(page):
 # views: basic test, domain scan under allowlist and open, a shot of each view
 
 
+def run_basics(page, label):
+    """Clicks Запустить in the basic test and returns its rows' cell texts."""
+    wd = page.wd
+    t0 = time.monotonic()
+    page.click("#btnBasics")
+    ended = wait_for(lambda: len(page.texts("#bsBody tr")) >= BASIC_ROWS and
+                     not wd.js("return document.getElementById('btnBasics').disabled;"), 45, 0.2)
+    print("basic test (%s): %.1f s" % (label, time.monotonic() - t0), flush=True)
+    check(ended, "the basic test (%s) ends" % label)
+    return wd.js("return Array.from(document.querySelectorAll('#bsBody tr')).map(function (r) {"
+                 "  return Array.from(r.cells).map(function (c) { return c.textContent; }); });")
+
+
 def test_views(opts):
     run = Run(opts.app)
     page = None
@@ -214,19 +235,12 @@ def test_views(opts):
         # The basic test, shown at start.
         check(page.displayed("#v-basics"), "the basic test view is shown at start")
         page.type("#bsTimeout", "2000")
-        t0 = time.monotonic()
-        page.click("#btnBasics")
-        ended = wait_for(lambda: len(page.texts("#bsBody tr")) >= 12 and
-                         not wd.js("return document.getElementById('btnBasics').disabled;"), 45, 0.2)
-        print("basic test: %.1f s" % (time.monotonic() - t0), flush=True)
-        check(ended, "the basic test ends")
-        rows = wd.js("return Array.from(document.querySelectorAll('#bsBody tr')).map(function (r) {"
-                     "  return Array.from(r.cells).map(function (c) { return c.textContent; }); });")
-        check(len(rows) == 12, "12 rows (got %d)" % len(rows))
-        groups = sorted(set(r[0] for r in rows))
-        check(groups == ["DNS по UDP/53", "DNS системный", "TCP:443 по IP"] and
-              all(sum(r[0] == g for r in rows) == 4 for g in groups),
-              "four rows each of system DNS, DNS over UDP/53, TCP:443 (got %s)" % [r[0] for r in rows])
+        rows = run_basics(page, "open")
+        check(len(rows) == BASIC_ROWS, "%d rows (got %d)" % (BASIC_ROWS, len(rows)))
+        groups = [r[0] for r in rows]
+        check(groups == ["DNS системный"] * 4 + ["DNS по UDP/53"] * 4 + ["TCP:443 по IP"] * 4 +
+              ["DNS по DoT"] * 4 + ["DNS по DoH"] * 4,
+              "four rows each of system DNS, UDP/53, TCP:443, DoT, DoH, in order (got %s)" % groups)
         bad = [r for r in rows if r[2] != "ok" or not r[3].isdigit()]
         check(not bad, "with the censor open every check is ok with a time (not so: %s)" % bad)
         card = page.text("#bsInfo")
@@ -284,7 +298,9 @@ def test_views(opts):
             page.shot("view-%s.png" % view)
         check(page.texts("#fileList .empty") == ["Снимков пока нет. Нажми «Сохранить снимок» вверху."],
               "history: no snapshots yet")
-        check(len(page.texts("#helpBody .note")) == 3, "help: its three notes")
+        notes = page.texts("#helpBody .note")
+        check(len(notes) == 4 and notes[3].startswith("Сравнение отпечатков."),
+              "help: its four notes, the comparison of fingerprints last (got %d)" % len(notes))
     finally:
         censor(opts.lab, "open")
         if page:
@@ -328,6 +344,95 @@ def test_matrix(opts):
                   "ip-block: no SNI-filter note")
             page.scroll_to("#mxNotes")
             page.shot("matrix-ip-block.png")
+
+        # The foreign control address and a domestic one, every cell probed
+        # with the library's, Chrome's and Firefox's hello.
+        if censor(opts.lab, "fp-chrome"):
+            page.type("#mxIps", "1.1.1.1\n77.88.55.242   # ya.ru")
+            page.click('#mxHello option[value="all"]')
+            check(page.value("#mxHello") == "all", "the option reads сравнить (%r)" % page.value("#mxHello"))
+            scan_matrix(page, "fp-chrome, all", 2 * len(MX_SNIS))
+            marks = page.wd.js("return Array.from(document.querySelectorAll('#mxTable tbody tr')).map("
+                               "function (r) { return Array.from(r.querySelectorAll('td')).map(function (td) {"
+                               "  return Array.from(td.querySelectorAll('.hm')).map(function (m) {"
+                               "    return m.textContent + ':' + m.className.split(' ')[1]; }).join(' '); }); });")
+            check(marks[0] == ["L:ok C:cut F:ok"] * len(MX_SNIS),
+                  "fp-chrome: Chrome cut toward 1.1.1.1 (got %s)" % marks[0])
+            check(marks[1] == ["L:ok C:ok F:ok"] * len(MX_SNIS),
+                  "fp-chrome: all three pass toward the domestic address (got %s)" % marks[1])
+            notes = page.texts("#mxNotes .note")
+            fp = [n for n in notes if "Фильтр по отпечатку TLS" in n]
+            check(len(fp) == 1 and fp[0].startswith("1.1.1.1 — ") and "режет Chrome" in fp[0],
+                  "fp-chrome: the fingerprint note for 1.1.1.1 only (got %s)" % notes)
+            page.scroll_to("#mxNotes")
+            page.shot("matrix-hello-all.png")
+
+        # Half the hellos toward foreign addresses reset at random, five tries
+        # a cell, and the made-up name as the last column.
+        if censor(opts.lab, "flaky"):
+            page.click('#mxHello option[value="lib"]')
+            page.type("#mxSnis", "\n".join(MX_SNIS + ["?"]))
+            page.type("#mxRepeat", "5")
+            page.type("#mxTimeout", "1500")
+            scan_matrix(page, "flaky, 5 tries", 2 * (len(MX_SNIS) + 1))
+            heads = page.texts("#mxTable thead th")
+            check(re.match(r"^\? [a-z]{10}\.(com|net|org|info|io|ru)$", heads[-1]) is not None,
+                  "flaky: the last column shows the made-up name (got %s)" % heads)
+            rows = page.wd.js("return Array.from(document.querySelectorAll('#mxTable tbody tr')).map("
+                              "function (r) { return Array.from(r.querySelectorAll('td')).map("
+                              "function (td) { return td.textContent; }); });")
+            # Six cells of five tries each all agree by chance about once in 2^24.
+            check(any("нестабильно" in c for c in rows[0]),
+                  "flaky: cells toward 1.1.1.1 read нестабильно (got %s)" % rows[0])
+            check(not any("нестабильно" in c for c in rows[1]),
+                  "flaky: the domestic address reads stable (got %s)" % rows[1])
+            page.scroll_to("#mxTable")
+            page.shot("matrix-flaky-random.png")
+    finally:
+        censor(opts.lab, "open")
+        if page:
+            page.wd.close()
+        run.finish()
+
+
+# ---------------------------------------------------------------------------
+# transfer: the 16–20 KB test under the freeze mode, in the domain table and
+# the matrix notes
+
+
+def test_transfer(opts):
+    run = Run(opts.app)
+    page = None
+    try:
+        page = start_page(run, opts.artifacts)
+        check(page.tab("domains"), "tab Домены shows the domain view")
+        page.type("#domThreads", "24")
+        page.type("#domTimeout", SCAN_TIMEOUT)
+        if censor(opts.lab, "freeze-down"):
+            scan_domains(page, "freeze-down")
+            v = domain_verdicts(page, xfer=True)
+            check(all(v.get(h, ("", "", ""))[2].startswith("ЗАМОРОЗКА ↓≈") for h in WORLD),
+                  "freeze-down: every world host reads ЗАМОРОЗКА (got %s)" % [v.get(h) for h in WORLD])
+            check(all(g[1] == "ПРОХОДИТ" and g[2] == "64 КБ ✓" for g in v.values()
+                      if g[0] in ("ru", "cloud", "host")),
+                  "freeze-down: every domestic host passes 64 КБ")
+            frozen = page.texts("#domStats .tile .cap.frozen")
+            check(frozen == ["❄ 8 · данные встают"], "freeze-down: the world tile counts 8 (got %s)" % frozen)
+            check(page.text("#pillXfer") == "❄ 8", "freeze-down: the pill's mark")
+            page.scroll_to("#dr%d" % (DEFAULT_HOSTS - len(WORLD) - 2))
+            page.shot("transfer-domains-freeze.png")
+
+            check(page.tab("matrix"), "tab IP × SNI shows the matrix view")
+            setup_matrix(page)
+            page.type("#mxIps", "1.1.1.1\n77.88.55.242")
+            scan_matrix(page, "freeze-down", n=2 * len(MX_SNIS))
+            note = mx_note(page)
+            check(note is not None and "данные встают" in note and "туннель на этот адрес" in note,
+                  "freeze-down: the note for 1.1.1.1 says the data stops (got %r)" % note)
+            check(all("Reality" not in n for n in page.texts("#mxNotes .note")
+                      if n.startswith("1.1.1.1")), "freeze-down: no note calls 1.1.1.1 good")
+            page.scroll_to("#mxNotes")
+            page.shot("transfer-matrix-freeze.png")
     finally:
         censor(opts.lab, "open")
         if page:
@@ -485,6 +590,85 @@ def test_snapshots(opts):
                   "its rows: host, group, verdict (got %s)" % vrows)
             page.scroll_to("#cmpOut")
             page.shot("history-cli-snapshot.png")
+
+            # Two more from the CLI, open and under the address allow-list:
+            # the timeline above the list marks all five by time and status.
+            for label, mode in (("cli-open", "open"), ("cli-allow", "allowlist")):
+                if not censor(opts.lab, mode):
+                    return
+                r = subprocess.run([cli, "domains", lst, "--threads", "8", "--timeout", SCAN_TIMEOUT,
+                                    "--save=" + label], cwd=run.dir, capture_output=True, text=True,
+                                   timeout=60, env=dict(os.environ, NO_COLOR="1"))
+                check(r.returncode in (0, 3), "tarnveil-cli --save=%s under %s (rc %d)" % (label, mode, r.returncode))
+            page.scroll_to("#btnRefresh")
+            page.click("#btnRefresh")
+            scans = os.path.join(run.dir, "scans")
+            want = {}
+            for n in os.listdir(scans):
+                with open(os.path.join(scans, n), encoding="utf-8") as f:
+                    want[n] = "tlm s-" + json.load(f)["status"]["k"]
+            js = ("return Array.from(document.querySelectorAll('#timeline circle.tlm')).map("
+                  "function (c) { return [c.dataset.name, c.getAttribute('class')]; });")
+            got = wait_for(lambda: (lambda m: m if len(m) == len(want) else None)(page.wd.js(js)), 10)
+            check(len(want) == 5 and got and dict(got) == want,
+                  "the timeline marks the five snapshots by their status (got %s, want %s)" % (got, want))
+            page.wd.js("document.getElementById('timeline').scrollIntoView(true); window.scrollBy(0, -80);")
+            page.shot("history-timeline.png")
+    finally:
+        censor(opts.lab, "open")
+        if page:
+            page.wd.close()
+        run.finish()
+
+
+# ---------------------------------------------------------------------------
+# dns: intercepted UDP/53 in the basic test, swapped answers in the domain view
+
+
+def test_dns(opts):
+    run = Run(opts.app)
+    page = None
+    try:
+        page = start_page(run, opts.artifacts)
+        wd = page.wd
+        page.type("#bsTimeout", "2000")
+        if censor(opts.lab, "udp53-redirect"):
+            rows = run_basics(page, "udp53-redirect")
+            check(wait_for(lambda: page.bar_ratio("bs") > 0.999, 5), "udp53-redirect: the bar ends full")
+            udp = [r for r in rows if r[0] == "DNS по UDP/53"]
+            check(len(udp) == 4 and all(r[2] == "ok перехват" for r in udp),
+                  "udp53-redirect: each UDP row keeps ok and is marked (got %s)" % [r[2] for r in udp])
+            check(all("перехват: whoami 198.18.0.153, по DoT " in r[4] for r in udp),
+                  "udp53-redirect: the detail names both egress addresses")
+            enc = [r[2] for r in rows if r[0] in ("DNS по DoT", "DNS по DoH")]
+            check(enc == ["ok"] * 8, "udp53-redirect: DoT and DoH still work (got %s)" % enc)
+            # (The lab's sub-millisecond connects also raise the VPN warning.)
+            warn = [w for w in page.texts("#bsWarn .note") if w.startswith("DNS-запросы на UDP/53")]
+            check(len(warn) == 1 and warn[0].startswith("DNS-запросы на UDP/53 перехватывают.") and
+                  warn[0].endswith("Перехват: Yandex DNS 77.88.8.8, Cloudflare 1.1.1.1, Google 8.8.8.8, "
+                                   "Quad9 9.9.9.9."),
+                  "udp53-redirect: the warning names the four resolvers (got %s)" % warn)
+            page.shot("basics-udp53-redirect.png")
+            # The rows below: the marked UDP rows, TCP:443, DoT and DoH.
+            page.scroll_to("#bsBody tr:nth-child(5)")
+            page.shot("basics-udp53-redirect-rows.png")
+
+        check(page.tab("domains"), "tab Домены")
+        page.type("#domThreads", "24")
+        page.type("#domTimeout", SCAN_TIMEOUT)
+        check(wd.js("return document.getElementById('domDnsCheck').checked;"), "Проверка DNS is ticked")
+        if censor(opts.lab, "dns-stub"):
+            scan_domains(page, "dns-stub")  # waits for the bar too
+            ips = wd.js("return Array.from(document.querySelectorAll('#domBody tr')).map(function (r) {"
+                        "  return [r.cells[0].textContent, r.cells[2].textContent]; });")
+            marked = {h: ip for h, ip in ips if "подмена DNS" in ip}
+            check(sorted(marked) == sorted(WORLD) and
+                  all(re.fullmatch(r"198\.18\.0\.80подмена DNS→ 198\.19\.1\.\d+", v) for v in marked.values()),
+                  "dns-stub: the world rows are marked with their genuine address (got %s)" % marked)
+            warn = page.texts("#domWarn .note")
+            check(any(w.startswith("Подмена DNS.") for w in warn), "dns-stub: the note (got %s)" % warn)
+            page.scroll_to("#dr%d" % (DEFAULT_HOSTS - len(WORLD)))
+            page.shot("domains-dns-stub.png")
     finally:
         censor(opts.lab, "open")
         if page:
@@ -494,7 +678,7 @@ def test_snapshots(opts):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("what", choices=["views", "matrix", "snapshots"])
+    ap.add_argument("what", choices=["views", "matrix", "snapshots", "transfer", "dns"])
     ap.add_argument("--app", required=True)
     ap.add_argument("--cli")
     ap.add_argument("--lab", required=True)
@@ -510,7 +694,8 @@ def main():
     signal.signal(signal.SIGALRM, over)
     signal.alarm(RUN_LIMIT)
     try:
-        {"views": test_views, "matrix": test_matrix, "snapshots": test_snapshots}[opts.what](opts)
+        {"views": test_views, "matrix": test_matrix, "snapshots": test_snapshots,
+         "transfer": test_transfer, "dns": test_dns}[opts.what](opts)
     except Exception:
         traceback.print_exc()
         check(False, "the test ran to its end")

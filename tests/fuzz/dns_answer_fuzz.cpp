@@ -15,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The engine reads at most 1024 bytes of an answer.
     const size_t n = size > kDnsAnswerMax ? kDnsAnswerMax : size;
     const DnsVerdict v = parseDnsAnswer(data, n);
-    const bool ok = v.state == "ok" && v.detail.rfind("A ", 0) == 0;
-    const bool nx = v.state == "nx" && v.detail == "rcode 3";
-    const bool fail = v.state == "fail" && !v.detail.empty();
+    const bool ok = v.state == State::Ok && v.detail.rfind("A ", 0) == 0;
+    const bool nx = v.state == State::Nx && v.detail == "rcode 3";
+    const bool fail = v.state == State::Fail && !v.detail.empty();
     if (!ok && !nx && !fail)
         std::abort();
     if (n < 12 && v.detail != "WSA 0")

@@ -11,7 +11,7 @@ if(WIN32)
   set(TV_LINUX_BUILD_DIR ${_cmp_parent}/${_cmp_peer_name} CACHE PATH
       "Linux build directory whose tarnveil-cli the lab comparison runs")
 
-  foreach(mode open allowlist sni-rst udp53-drop)
+  foreach(mode open allowlist sni-rst udp53-drop edns-block dns-stub udp53-redirect)
     string(REPLACE "-" "_" _cmp_id ${mode})
     add_test(NAME compare_lab_${_cmp_id}
              COMMAND ${CMAKE_CURRENT_LIST_DIR}/in-lab.sh --censor ${mode} --

@@ -36,8 +36,9 @@ CASES = [
     "1.1.1.1|", "1.1.1.1|yandex.ru", "1.1.1.1|example.com", "1.1.1.1|one.one.one.one",
     "77.88.8.8|ya.ru", "ya.ru", "vk.com", "google.com", "example.com",
 ]
-COMPARED = ["dns", "tcp", "tls", "http", "verdict", "cert", "certOk", "httpCode"]
-NET_COMPARED = ["group", "state"]
+COMPARED = ["dns", "tcp", "tls", "http", "verdict", "cert", "certOk", "httpCode", "dnsSpoof"]
+NET_COMPARED = ["group", "state", "intercept"]
+BASIC_ROWS = 20
 TIMEOUT_MS = "1500"
 
 
@@ -111,7 +112,7 @@ def main():
             diffs.append("%s: no result on %s" % (case, "Linux" if l is None else "Windows"))
             rows.append((case, short(l) if l else "-", short(w) if w else "-", "DIFF", "", ""))
             continue
-        same = all(l[k] == w[k] for k in COMPARED)
+        same = all(l.get(k) == w.get(k) for k in COMPARED)
         if not same:
             diffs.append("%s:\n  linux   %s\n  windows %s" % (case, words(l, COMPARED),
                                                              words(w, COMPARED)))
@@ -120,10 +121,10 @@ def main():
 
     ln = [m for m in lin_b if m["t"] == "net"]
     wn = [m for m in win_b if m["t"] == "net"]
-    if len(ln) != 12 or len(wn) != 12:
+    if len(ln) != BASIC_ROWS or len(wn) != BASIC_ROWS:
         diffs.append("basics: %d results on Linux, %d on Windows" % (len(ln), len(wn)))
     for l, w in zip(ln, wn):
-        same = l["name"] == w["name"] and all(l[k] == w[k] for k in NET_COMPARED)
+        same = l["name"] == w["name"] and all(l.get(k) == w.get(k) for k in NET_COMPARED)
         if not same:
             diffs.append("basics %s: linux %s, windows %s" % (l["name"], l["state"], w["state"]))
         rows.append(("basics: " + l["name"], l["state"], w["state"], "same" if same else "DIFF",

@@ -23,6 +23,7 @@ ETC=/etc/netns
 NETNS_MARK=/tmp/tv-lab.netns-created
 ADMIN_LOCK=/tmp/tv-lab.admin.lock
 DAEMON="$here/labd.py"
+DELAYD="$here/labdelay.py"
 
 die() { echo "lab: $*" >&2; exit 1; }
 in_ns() { local ns="$1"; shift; ip netns exec "$ns" "$@"; }
@@ -35,7 +36,8 @@ admin_lock() {
 
 # The sources the running lab was built from; a change rebuilds it at `up`.
 stamp() {
-  cat "$root"/web/lists/*.txt "$here/labplan.py" "$here/labd.py" "$here/lab.sh" | sha256sum | cut -d' ' -f1
+  cat "$root"/web/lists/*.txt "$here/labplan.py" "$here/labd.py" "$here/labdelay.py" "$here/lab.sh" |
+    sha256sum | cut -d' ' -f1
 }
 
 daemon_pid() {
@@ -46,11 +48,24 @@ daemon_pid() {
   echo "$pid"
 }
 
+# The pid in a pid file, if that process is still the one started with `what`
+# among its arguments.
+pid_of() {
+  local pid
+  pid="$(head -n1 "$1" 2>/dev/null)" || return 1
+  [ -n "$pid" ] && [ -r "/proc/$pid/cmdline" ] || return 1
+  tr '\0' '\n' <"/proc/$pid/cmdline" | grep -qxF "$2" || return 1
+  echo "$pid"
+}
+sserver_pid() { pid_of "$run/sserver.pid" "$run/certs/sserver.lab.test.pem"; }
+delayd_pid() { pid_of "$run/labdelay.ready" "$DELAYD"; }
+
 is_up() {
   local ns
   for ns in "${NS[@]}"; do ns_exists "$ns" || return 1; done
   [ -f "$ETC/tv-client/resolv.conf" ] && [ -f "$run/plan.json" ] || return 1
   daemon_pid >/dev/null || return 1
+  sserver_pid >/dev/null || return 1
   [ "$(cat "$run/stamp" 2>/dev/null)" = "$(stamp)" ]
 }
 
@@ -84,8 +99,9 @@ lab_processes() {
 }
 
 server_processes() {
-  # Processes with our server script as one of their arguments.
-  grep -lzxF -f <(printf "%s\n" "$DAEMON") /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3
+  # Processes with one of our servers as one of their arguments.
+  grep -lzxF -f <(printf "%s\n" "$DAEMON" "$DELAYD" "$run/certs/sserver.lab.test.pem") \
+    /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3
 }
 
 ancestors() {
@@ -195,6 +211,8 @@ make_namespaces() {
       net.ipv4.ip_forward=0 >/dev/null
   done
   in_ns tv-router sysctl -qw net.ipv4.ip_forward=1 >/dev/null || return 1
+  # Byte counts per connection, for the freeze modes.
+  in_ns tv-router sysctl -qw net.netfilter.nf_conntrack_acct=1 >/dev/null
   # Every byte of the one-byte host must leave in its own segment.
   in_ns tv-net sysctl -qw net.ipv4.tcp_autocorking=0 >/dev/null
   # Wire-size packets for the censor's rules.
@@ -247,6 +265,39 @@ start_daemon() {
   return 1
 }
 
+start_sserver() {
+  # A stock OpenSSL server (sserver.lab.test): one connection at a time, an
+  # HTML status page for any GET (-www).
+  local addr i
+  addr="$("$PY" -c 'import json,sys; print(json.load(open(sys.argv[1]))["zone"]["sserver.lab.test"])' "$run/plan.json")"
+  ip netns exec tv-net setsid openssl s_server -quiet -www -accept "$addr:443" \
+    -cert "$run/certs/sserver.lab.test.pem" -key "$run/certs/leaf.key" \
+    </dev/null >"$run/sserver.log" 2>&1 8>&- 9>&- &
+  echo $! >"$run/sserver.pid"
+  for i in $(seq 100); do
+    ip netns exec tv-net ss -Hltn "src $addr:443" 2>/dev/null | grep -q . && return 0
+    sleep 0.05
+  done
+  echo "lab: openssl s_server did not start; log:" >&2
+  cat "$run/sserver.log" >&2
+  return 1
+}
+
+start_delayd() {
+  # The user-space delay (NFQUEUE) in tv-router, started at the first delay mode.
+  local i
+  delayd_pid >/dev/null && return 0
+  rm -f "$run/labdelay.ready"
+  ip netns exec tv-router setsid "$PY" -u "$DELAYD" "$run" </dev/null >"$run/labdelay.log" 2>&1 8>&- 9>&- &
+  for i in $(seq 100); do
+    delayd_pid >/dev/null && return 0
+    sleep 0.05
+  done
+  echo "lab: the delay queue did not start; log:" >&2
+  cat "$run/labdelay.log" >&2
+  return 1
+}
+
 cmd_up() {
   [ "$(id -u)" = 0 ] || die "up needs root"
   admin_lock
@@ -262,6 +313,7 @@ cmd_up() {
   make_namespaces || { teardown; die "namespaces failed"; }
   make_client_etc || { teardown; die "client /etc failed"; }
   start_daemon || { teardown; die "servers failed"; }
+  start_sserver || { teardown; die "openssl s_server failed"; }
   set_censor open >/dev/null || { teardown; die "censor rules failed"; }
   echo success >"$run/ipinfo"
   stamp >"$run/stamp"
@@ -281,6 +333,7 @@ cmd_status() {
     if ns_exists "$ns"; then echo "namespace $ns: present"; else echo "namespace $ns: missing"; st=1; fi
   done
   if pid="$(daemon_pid)"; then echo "servers: running (pid $pid)"; else echo "servers: stopped"; st=1; fi
+  if pid="$(sserver_pid)"; then echo "s_server: running (pid $pid)"; else echo "s_server: stopped"; st=1; fi
   echo "censor: $(cat "$run/censor" 2>/dev/null || echo -)"
   echo "ipinfo: $(cat "$run/ipinfo" 2>/dev/null || echo -)"
   if [ "$st" = 0 ] && is_up; then echo "lab: up"; return 0; fi
@@ -290,9 +343,13 @@ cmd_status() {
 }
 
 set_censor() {
-  local text rules
+  local text rules state
   text="$("$PY" "$here/labplan.py" modes "$@")" || return 2
   rules="$("$PY" "$here/labplan.py" rules "$run" "$@")" || return 2
+  state="$("$PY" "$here/labplan.py" state "$run" "$@")" || return 2
+  # The servers' part first: a queue rule without its reader would drop everything.
+  echo "$state" >"$run/censor.json.tmp" && mv -f "$run/censor.json.tmp" "$run/censor.json"
+  if [[ "$state" != *'"delay_ms": 0'* ]]; then start_delayd || return 1; fi
   in_ns tv-router iptables-restore -w 5 <<<"$rules" || return 1
   echo "$text" >"$run/censor.tmp" && mv -f "$run/censor.tmp" "$run/censor"
   echo "censor: $text"

@@ -6,15 +6,21 @@
 One process serves everything the lab hosts:
   - DNS over UDP 53 on the lab resolver and on the public resolver addresses,
     answering the lab zone and the special DNS names;
-  - TLS on port 443 of every host address, one behaviour per address;
-  - the IP-information service over plain HTTP on port 80 of its address.
+  - TLS on port 443 of every host address, one behaviour per address; the
+    ordinary hosts speak HTTP/1.1 with keep-alive and pipelining;
+  - DNS over TLS (853) and over HTTPS (443, /dns-query) on the public
+    resolver addresses, with the same zone;
+  - the IP-information service over plain HTTP on port 80 of its address,
+    and the stub host's block page on port 80 of its own.
 
 Accepting runs on the main thread (a selector over every listening socket);
 each TCP connection gets its own thread, so slow or silent behaviours never
 hold up the ordinary hosts. TLS runs over memory BIOs, which gives byte-level
 control over what goes out in which TCP segment.
 """
+import base64
 import fcntl
+import itertools
 import json
 import os
 import queue
@@ -33,14 +39,20 @@ IDLE = 30.0          # bound on every wait for the client
 HOLD = 60.0          # how long silent behaviours keep a connection open
 SIOCOUTQNSD = 0x894B  # bytes queued on a TCP socket and not yet sent
 
+PAGE_SIZE = 8192        # body of an ordinary host's page: 64 KiB in eight requests
+MAX_BODY = 1 << 20      # largest request body accepted (and discarded)
+MAX_HEAD = 65536
+
 TLS_BEHAVIOURS = {
     "site", "anyname", "ok", "wrongname", "selfsigned", "expired", "alert", "clientcert",
     "rst", "silent", "close", "onebyte", "appdata", "http301", "http10", "http2",
-    "httpnone", "httpclose", "httpalert", "httpsplit",
+    "httpnone", "httpclose", "httpalert", "httpsplit", "short", "stub",
 }
 RAW_BEHAVIOURS = {"rst", "silent", "close"}
-PLAIN_BEHAVIOURS = {"site", "anyname", "ok", "wrongname", "selfsigned", "expired", "alert",
-                    "clientcert", "http301", "http10", "http2", "httpnone"}
+# Ordinary hosts: keep-alive, pipelining, uploads, the large page.
+KEEPALIVE_BEHAVIOURS = {"site", "anyname", "ok", "wrongname", "selfsigned", "expired", "alert",
+                        "clientcert", "stub"}
+PLAIN_BEHAVIOURS = KEEPALIVE_BEHAVIOURS | {"http301", "http10", "http2", "httpnone", "short"}
 
 _log_lock = threading.Lock()
 
@@ -69,13 +81,26 @@ def rr(owner, rtype, rdata, ttl=60):
 
 
 class Dns:
-    def __init__(self, plan):
+    def __init__(self, plan, stubbed=lambda: ()):
         self.zone = plan["zone"]
         self.specials = plan["dns_specials"]
         self.chain = plan["cname_chain"]
+        self.system = plan["resolver_addrs"][0]
+        self.per_resolver = plan["per_resolver"]
+        self.stub_addr = plan["stub_addr"]
+        self.stubbed = stubbed
+        self.egress = {k: (v, itertools.count()) for k, v in plan["egress"].items()}
 
-    def answer(self, q):
-        """Returns the reply datagram for the query q, or None for no reply."""
+    def egress_addr(self, server):
+        """Where the resolver at `server` sends its own queries from: one network
+        per resolver, a different host of it from query to query."""
+        (prefix, first, count), n = self.egress[server]
+        return "%s%d" % (prefix, first + next(n) % count)
+
+    def answer(self, q, server=None):
+        """Returns the reply for the query q sent to the resolver address
+        `server` (default: the system resolver), or None for no reply."""
+        server = server or self.system
         if len(q) < 12:
             return None
         qid, flags, qdcount = struct.unpack(">HHH", q[:6])
@@ -108,6 +133,12 @@ class Dns:
 
         want_a = qtype in (T_A, T_ANY)
         special = self.specials.get(name)
+        if server == self.system and name in self.stubbed():
+            return reply(0, [rr(b"\xc0\x0c", T_A, socket.inet_aton(self.stub_addr))]
+                         if want_a else [])
+        if special == "whoami":
+            return reply(0, [rr(b"\xc0\x0c", T_A, socket.inet_aton(self.egress_addr(server)))]
+                         if want_a else [])
         if special == "silent":
             return None
         if special == "nxdomain":
@@ -127,7 +158,7 @@ class Dns:
             if want_a:
                 answers.append(rr(owner, T_A, socket.inet_aton(self.zone[self.chain[-1]])))
             return reply(0, answers)
-        addr = self.zone.get(name)
+        addr = self.per_resolver.get(name, {}).get(server) or self.zone.get(name)
         if addr is None:
             return reply(3)
         if not want_a:
@@ -273,10 +304,103 @@ def http_response(status, body=b"", headers=()):
 
 
 def page(name):
+    """The small page of the hosts with byte-level tricks and of short.lab.test."""
     body = ("<!doctype html><title>%s</title><p>lab host %s</p>\n" % (name, name)).encode()
     return http_response("HTTP/1.1 200 OK", body, [
         "Content-Type: text/html; charset=utf-8", "Content-Length: %d" % len(body),
         "Connection: close"])
+
+
+_BIG_PAGES = {}
+
+
+def big_page(name):
+    """An ordinary host's page: PAGE_SIZE bytes, padded inside an HTML comment."""
+    body = _BIG_PAGES.get(name)
+    if body is None:
+        head = "<!doctype html><title>%s</title><p>lab host %s</p>\n<!-- " % (name, name)
+        tail = " -->\n"
+        fill = PAGE_SIZE - len(head) - len(tail)
+        line = "0123456789abcdef" * 4 + "\n"  # short lines, for whoever prints it
+        body = (head + (line * (fill // len(line) + 1))[:fill] + tail).encode()
+        _BIG_PAGES[name] = body
+    return body
+
+
+STUB_PAGE = (b"<!doctype html><title>access restricted</title>"
+             b"<p>Access to this resource is restricted by the operator.</p>\n")
+
+
+def respond(status, body, ctype, close):
+    return http_response(status, body, [
+        "Content-Type: " + ctype, "Content-Length: %d" % len(body),
+        "Connection: " + ("close" if close else "keep-alive")])
+
+
+class Request:
+    def __init__(self, method, target, version, headers, length):
+        self.method, self.target, self.version = method, target, version
+        self.headers, self.length = headers, length
+        self.path = target.split("?", 1)[0]
+        self.body = None
+        conn = headers.get("connection", "").lower()
+        self.close = "close" in conn or (version == "HTTP/1.0" and "keep-alive" not in conn)
+
+
+class HttpReader:
+    """HTTP/1.1 requests off a stream, one after another. A body is read in
+    full (kept only when `keep(request)` says so), so that the next request
+    starts where it ends; a body larger than MAX_BODY is not read at all."""
+
+    def __init__(self, recv):
+        self.recv = recv
+        self.buf = b""
+
+    def more(self):
+        chunk = self.recv(65536)
+        if not chunk:
+            raise EOFError
+        self.buf += chunk
+
+    def next(self, keep=lambda req: False):
+        """The next request; None once the client closed or sent no HTTP."""
+        try:
+            while True:
+                end = self.buf.find(b"\r\n\r\n")
+                if end >= 0:
+                    break
+                if len(self.buf) > MAX_HEAD:
+                    return None
+                self.more()
+            lines = self.buf[:end].decode("latin-1").split("\r\n")
+            self.buf = self.buf[end + 4:]
+            parts = lines[0].split(" ")
+            if len(parts) != 3 or not parts[2].startswith("HTTP/"):
+                return None
+            headers = {}
+            for line in lines[1:]:
+                k, _, v = line.partition(":")
+                headers[k.strip().lower()] = v.strip()
+            length = headers.get("content-length", "0")
+            req = Request(parts[0], parts[1], parts[2], headers,
+                          int(length) if length.isdigit() else -1)
+            if not 0 <= req.length <= MAX_BODY:
+                return req
+            wanted, kept, need = keep(req), [], req.length
+            while True:
+                take = min(need, len(self.buf))
+                if wanted:
+                    kept.append(self.buf[:take])
+                self.buf = self.buf[take:]
+                need -= take
+                if not need:
+                    break
+                self.more()
+            if wanted:
+                req.body = b"".join(kept)
+            return req
+        except EOFError:
+            return None
 
 
 ANSWERS = {
@@ -314,12 +438,34 @@ class Pool:
                 self.idle += 1
 
 
+class CensorState:
+    """The part of the censor modes that the servers act on (lab.sh writes
+    it at every change): the names the system resolver answers with the stub."""
+
+    def __init__(self, path):
+        self.path = path
+        self.stamp = None
+        self.stubs = frozenset()
+
+    def stubbed(self):
+        try:
+            st = os.stat(self.path)
+            if (st.st_mtime_ns, st.st_ino) != self.stamp:
+                with open(self.path) as f:
+                    self.stubs = frozenset(json.load(f).get("dns_stub", []))
+                self.stamp = (st.st_mtime_ns, st.st_ino)
+        except (OSError, ValueError):
+            self.stubs = frozenset()
+        return self.stubs
+
+
 class Server:
     def __init__(self, run):
         self.run = run
         with open(os.path.join(run, "plan.json")) as f:
             self.plan = json.load(f)
-        self.dns = Dns(self.plan)
+        self.censor = CensorState(os.path.join(run, "censor.json"))
+        self.dns = Dns(self.plan, self.censor.stubbed)
         self.ca = os.path.join(run, "ca.pem")
         self.contexts = {}
         self.pool = Pool()
@@ -396,7 +542,7 @@ class Server:
         finish(sock)
 
     def serve_plain(self, sock, host):
-        """Hosts without byte-level tricks: the handshake and the answer run in
+        """Hosts without byte-level tricks: the handshake and the answers run in
         OpenSSL's own socket loop, which keeps the many-client load cheap."""
         b = host["behaviour"]
         tls = self.contexts[host["name"]].wrap_socket(sock, server_side=True,
@@ -409,16 +555,21 @@ class Server:
                 # so that closing does not turn into a reset.
                 finish(tls, 2.0)
                 return
-            req = b""
-            while b"\r\n\r\n" not in req and len(req) < 65536:
-                chunk = tls.recv(16384)
-                if not chunk:
+            if b in KEEPALIVE_BEHAVIOURS:
+                if not self.serve_requests(tls, host):
                     return
-                req += chunk
-            if b == "httpnone":
-                drain_until_eof(tls, HOLD)
-                return
-            tls.sendall(ANSWERS.get(b) or page(host["name"]))
+            else:
+                # One answer whatever the request asked for, then the close.
+                req = b""
+                while b"\r\n\r\n" not in req and len(req) < 65536:
+                    chunk = tls.recv(16384)
+                    if not chunk:
+                        return
+                    req += chunk
+                if b == "httpnone":
+                    drain_until_eof(tls, HOLD)
+                    return
+                tls.sendall(ANSWERS.get(b) or page(host["name"]))
             # close_notify, then FIN at once (a blocking unwrap would wait for
             # the client's close_notify); the client's own close ends the wait.
             tls.setblocking(False)
@@ -430,6 +581,101 @@ class Server:
             finish(tls)
         finally:
             tls.close()
+
+    def serve_requests(self, tls, host):
+        """Answers requests in order until one asks to close (True: close the
+        session now) or the client goes (False). Each answer is a write (and a
+        TLS record) of its own, so a cut stream still shows whole answers."""
+        doh = host["behaviour"] == "anyname"
+        keep = (lambda r: r.method == "POST" and r.path == "/dns-query") if doh else None
+        reader = HttpReader(tls.recv)
+        while True:
+            req = reader.next(keep) if keep else reader.next()
+            if req is None:
+                return False
+            answer = self.http_answer(host, req)
+            if answer is None:  # a DNS query with no reply: nothing more on this connection
+                drain_until_eof(tls, HOLD)
+                return False
+            tls.sendall(answer)
+            if req.close or not 0 <= req.length <= MAX_BODY:
+                return True
+
+    def http_answer(self, host, req):
+        b = host["behaviour"]
+        if not 0 <= req.length <= MAX_BODY:
+            return respond("HTTP/1.1 413 Content Too Large", b"", "text/plain", True)
+        if b == "stub":
+            return respond("HTTP/1.1 200 OK", STUB_PAGE, "text/html; charset=utf-8", req.close)
+        if b == "anyname" and req.path == "/dns-query":
+            return self.doh_answer(host, req)
+        if req.method == "POST":
+            return respond("HTTP/1.1 200 OK", b"received %d bytes\n" % req.length,
+                           "text/plain", req.close)
+        return respond("HTTP/1.1 200 OK", big_page(host["name"]), "text/html; charset=utf-8",
+                       req.close)
+
+    def doh_answer(self, host, req):
+        """DNS over HTTPS (RFC 8484): GET ?dns=<base64url> or POST of the message."""
+        q = None
+        if req.method == "GET":
+            for part in req.target.partition("?")[2].split("&"):
+                k, _, v = part.partition("=")
+                if k == "dns":
+                    try:
+                        q = base64.urlsafe_b64decode(v + "=" * (-len(v) % 4))
+                    except ValueError:
+                        q = None
+        elif req.method == "POST":
+            ctype = req.headers.get("content-type", "").split(";")[0].strip().lower()
+            if ctype != "application/dns-message":
+                return respond("HTTP/1.1 415 Unsupported Media Type", b"", "text/plain",
+                               req.close)
+            q = req.body
+        else:
+            return respond("HTTP/1.1 405 Method Not Allowed", b"", "text/plain", req.close)
+        if not q:
+            return respond("HTTP/1.1 400 Bad Request", b"", "text/plain", req.close)
+        r = self.dns.answer(q, host["addr"])
+        if r is None:
+            return None
+        return respond("HTTP/1.1 200 OK", r, "application/dns-message", req.close)
+
+    def serve_dot(self, sock, host):
+        """DNS over TLS (RFC 7858): length-prefixed messages, as many as the
+        client sends; answers to queries sent together leave together."""
+        tls = self.contexts[host["name"]].wrap_socket(sock, server_side=True,
+                                                      do_handshake_on_connect=False)
+        try:
+            try:
+                tls.do_handshake()
+            except ssl.SSLError:
+                finish(tls, 2.0)
+                return
+            buf, out = b"", []
+            while True:
+                while len(buf) < 2 or len(buf) < 2 + struct.unpack(">H", buf[:2])[0]:
+                    if out:
+                        tls.sendall(b"".join(out))
+                        out = []
+                    chunk = tls.recv(65536)
+                    if not chunk:
+                        return
+                    buf += chunk
+                n = struct.unpack(">H", buf[:2])[0]
+                r = self.dns.answer(buf[2:2 + n], host["addr"])
+                buf = buf[2 + n:]
+                if r is not None:
+                    out.append(struct.pack(">H", len(r)) + r)
+        finally:
+            tls.close()
+
+    def serve_stub_http(self, sock):
+        """The stub host's block page over plain HTTP, for any request."""
+        if HttpReader(sock.recv).next() is None:
+            return
+        sock.sendall(respond("HTTP/1.1 200 OK", STUB_PAGE, "text/html; charset=utf-8", True))
+        finish(sock)
 
     def ipinfo_mode(self):
         try:
@@ -487,6 +733,10 @@ class Server:
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             if kind == "tls":
                 self.serve_tls(sock, host)
+            elif kind == "dot":
+                self.serve_dot(sock, host)
+            elif kind == "stubhttp":
+                self.serve_stub_http(sock)
             else:
                 self.serve_ipinfo(sock, peer)
         except (OSError, EOFError, ssl.SSLError):
@@ -515,13 +765,19 @@ class Server:
             u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             u.bind((addr, 53))
             u.setblocking(False)
-            sel.register(u, selectors.EVENT_READ, ("dns", None))
+            sel.register(u, selectors.EVENT_READ, ("dns", addr))
         for host in self.plan["hosts"]:
             b = host["behaviour"]
             if b in TLS_BEHAVIOURS:
                 if b not in RAW_BEHAVIOURS:
                     self.contexts[host["name"]] = self.context(host)
                 sel.register(self.listen(host["addr"], 443), selectors.EVENT_READ, ("tls", host))
+                if b == "anyname":
+                    sel.register(self.listen(host["addr"], 853), selectors.EVENT_READ,
+                                 ("dot", host))
+                if b == "stub":
+                    sel.register(self.listen(host["addr"], 80), selectors.EVENT_READ,
+                                 ("stubhttp", host))
             elif b == "ipinfo":
                 sel.register(self.listen(host["addr"], 80), selectors.EVENT_READ,
                              ("ipinfo", host))
@@ -535,7 +791,7 @@ class Server:
                     try:
                         while True:
                             q, peer = s.recvfrom(4096)
-                            r = self.dns.answer(q)
+                            r = self.dns.answer(q, host)
                             if r is not None:
                                 s.sendto(r, peer)
                     except BlockingIOError:

@@ -2,7 +2,10 @@
 # lab set-up (censor mode or IP-information mode), each run through in-lab.sh.
 # The Windows build compiles the same source; its tests run under Wine with a
 # prefix whose wineserver lives in the lab.
-add_executable(probe_lab_tests ${CMAKE_CURRENT_LIST_DIR}/probe_lab_test.cpp)
+add_executable(probe_lab_tests ${CMAKE_CURRENT_LIST_DIR}/probe_lab_test.cpp
+               ${CMAKE_CURRENT_LIST_DIR}/transfer_lab_test.cpp
+               ${CMAKE_CURRENT_LIST_DIR}/probe_lab_dns_test.cpp
+               ${CMAKE_CURRENT_LIST_DIR}/hello_lab_test.cpp)
 tv_target_defaults(probe_lab_tests)
 target_link_libraries(probe_lab_tests PRIVATE tv_probe GTest::gtest_main)
 
@@ -34,10 +37,20 @@ tv_probe_lab_test(allowlist ProbeLabAllowlist --censor allowlist)
 tv_probe_lab_test(sni_rst ProbeLabSniRst --censor sni-rst)
 tv_probe_lab_test(sni_drop ProbeLabSniDrop --censor sni-drop)
 tv_probe_lab_test(udp53_drop ProbeLabUdp53Drop --censor udp53-drop)
+tv_probe_lab_test(edns_block ProbeLabEdnsBlock --censor edns-block)
+tv_probe_lab_test(dns_stub ProbeLabDnsStub --censor dns-stub)
+tv_probe_lab_test(udp53_redirect ProbeLabUdp53Redirect --censor udp53-redirect)
 # A proxy in the environment must not be used.
 tv_probe_lab_test(ipinfo_success ProbeLabIpInfoSuccess --ipinfo success
                   ENV http_proxy=http://203.0.113.10:3128 HTTP_PROXY=http://203.0.113.10:3128
                       all_proxy=http://203.0.113.10:3128)
+tv_probe_lab_test(xfer_open ProbeLabXferOpen --censor open)
+tv_probe_lab_test(xfer_freeze_down ProbeLabXferFreezeDown --censor freeze-down)
+tv_probe_lab_test(xfer_freeze_up ProbeLabXferFreezeUp --censor freeze-up)
+tv_probe_lab_test(xfer_freeze ProbeLabXferFreeze --censor freeze)
+tv_probe_lab_test(xfer_throttle ProbeLabXferThrottle --censor throttle)
+tv_probe_lab_test(hello_open ProbeLabHelloOpen --censor open)
+tv_probe_lab_test(hello_fp_chrome ProbeLabHelloFpChrome --censor fp-chrome)
 tv_probe_lab_test(ipinfo_403 ProbeLabIpInfo403 --ipinfo 403)
 tv_probe_lab_test(ipinfo_long ProbeLabIpInfoLong --ipinfo long)
 tv_probe_lab_test(ipinfo_silent ProbeLabIpInfoSilent --ipinfo silent)

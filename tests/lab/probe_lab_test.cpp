@@ -313,9 +313,10 @@ TEST(ProbeLabOpen, DnsQueriesOverUdp) {
         {"empty.lab.test", "fail", "empty answer"},
     };
     for (const auto& c : cases) {
-        int32_t ms = -1;
-        std::string detail;
-        EXPECT_EQ(queryDnsUdp("77.88.8.8", c.name, kT, ms, detail), c.state) << c.name;
+        const StageOutcome o = queryDnsUdp("77.88.8.8", c.name, kT);
+        const int32_t ms = o.ms;
+        const std::string& detail = o.detail;
+        EXPECT_EQ(stateWord(o.state), c.state) << c.name;
         const std::string want = c.detail;
         if (want.back() == ' ')
             EXPECT_TRUE(startsWith(detail, want)) << c.name << ": " << detail;
@@ -326,14 +327,15 @@ TEST(ProbeLabOpen, DnsQueriesOverUdp) {
     }
     for (const char* resolver : {"77.88.8.8", "203.0.113.10"}) {
         const char* name = resolver[0] == '7' ? "silent-dns.lab.test" : "example.com";
-        int32_t ms = -1;
-        std::string detail;
-        EXPECT_EQ(queryDnsUdp(resolver, name, kT, ms, detail), "timeout") << resolver;
-        EXPECT_EQ(detail, "no reply");
-        expectAboutTimeout(ms, resolver);
+        const StageOutcome o = queryDnsUdp(resolver, name, kT);
+        EXPECT_EQ(stateWord(o.state), "timeout") << resolver;
+        EXPECT_EQ(o.detail, "no reply");
+        expectAboutTimeout(o.ms, resolver);
     }
 }
 
+// The first twelve checks; the encrypted ones after them are tested in
+// probe_lab_dns_test.cpp.
 TEST(ProbeLabOpen, BasicChecksReportTwelveResultsInOrder) {
     const std::vector<NetCheckResult> got = basicChecks();
     const char* names[12] = {"ya.ru",
@@ -348,7 +350,7 @@ TEST(ProbeLabOpen, BasicChecksReportTwelveResultsInOrder) {
                              "Cloudflare 1.1.1.1:443",
                              "Google 8.8.8.8:443",
                              "Quad9 9.9.9.9:443"};
-    ASSERT_EQ(got.size(), 12u);
+    ASSERT_EQ(got.size(), 20u);
     for (size_t i = 0; i < 12; ++i) {
         const NetCheckResult& n = got[i];
         EXPECT_EQ(n.name, names[i]);
@@ -411,7 +413,7 @@ TEST(ProbeLabAllowlist, ForeignAddressesAreBlockedDomesticOnesPass) {
 
 TEST(ProbeLabAllowlist, BasicChecksTimeOutTowardsForeignResolvers) {
     const std::vector<NetCheckResult> got = basicChecks();
-    ASSERT_EQ(got.size(), 12u);
+    ASSERT_EQ(got.size(), 20u);
     for (size_t i = 0; i < 4; ++i)
         EXPECT_EQ(got[i].state, "ok") << got[i].name; // the system resolver is domestic
     EXPECT_EQ(got[4].state, "ok");                    // Yandex over UDP
@@ -425,6 +427,13 @@ TEST(ProbeLabAllowlist, BasicChecksTimeOutTowardsForeignResolvers) {
         EXPECT_EQ(got[i].state, "timeout") << got[i].name;
         EXPECT_EQ(got[i].detail, "");
         expectAboutTimeout(got[i].ms, got[i].name.c_str());
+    }
+    // Encrypted DNS: only the domestic resolver is reached, over DoT and DoH.
+    for (size_t i : {12u, 16u})
+        EXPECT_EQ(got[i].state, "ok") << got[i].name;
+    for (size_t i : {13u, 14u, 15u, 17u, 18u, 19u}) {
+        EXPECT_EQ(got[i].state, "timeout") << got[i].name;
+        EXPECT_EQ(got[i].detail, "TCP: timeout") << got[i].name;
     }
 }
 
@@ -460,15 +469,17 @@ TEST(ProbeLabSniDrop, BlockedNameGetsNoReply) {
 
 TEST(ProbeLabUdp53Drop, DirectQueriesTimeOutSystemLookupsStillWork) {
     const std::vector<NetCheckResult> got = basicChecks();
-    ASSERT_EQ(got.size(), 12u);
+    ASSERT_EQ(got.size(), 20u);
     for (size_t i = 0; i < 4; ++i)
         EXPECT_EQ(got[i].state, "ok") << got[i].name;
     for (size_t i = 4; i < 8; ++i) {
         EXPECT_EQ(got[i].state, "timeout") << got[i].name;
         EXPECT_EQ(got[i].detail, "no reply") << got[i].name;
         expectAboutTimeout(got[i].ms, got[i].name.c_str());
+        EXPECT_EQ(got[i].intercept, "skip") << got[i].name; // nothing to compare
     }
-    for (size_t i = 8; i < 12; ++i)
+    // TCP 443 and encrypted DNS are not touched.
+    for (size_t i = 8; i < 20; ++i)
         EXPECT_EQ(got[i].state, "ok") << got[i].name;
 }
 

@@ -30,7 +30,12 @@ NET_NAMES = [("DNS системный", "ya.ru"), ("DNS системный", "go
              ("DNS по UDP/53", "Yandex DNS 77.88.8.8"), ("DNS по UDP/53", "Cloudflare 1.1.1.1"),
              ("DNS по UDP/53", "Google 8.8.8.8"), ("DNS по UDP/53", "Quad9 9.9.9.9"),
              ("TCP:443 по IP", "Yandex DNS 77.88.8.8:443"), ("TCP:443 по IP", "Cloudflare 1.1.1.1:443"),
-             ("TCP:443 по IP", "Google 8.8.8.8:443"), ("TCP:443 по IP", "Quad9 9.9.9.9:443")]
+             ("TCP:443 по IP", "Google 8.8.8.8:443"), ("TCP:443 по IP", "Quad9 9.9.9.9:443"),
+             ("DNS по DoT", "Yandex DNS 77.88.8.8:853"), ("DNS по DoT", "Cloudflare 1.1.1.1:853"),
+             ("DNS по DoT", "Google 8.8.8.8:853"), ("DNS по DoT", "Quad9 9.9.9.9:853"),
+             ("DNS по DoH", "common.dot.dns.yandex.net"), ("DNS по DoH", "cloudflare-dns.com"),
+             ("DNS по DoH", "dns.google"), ("DNS по DoH", "dns.quad9.net")]
+IPINFO_LINE = 8 + len(NET_NAMES)
 
 
 def run_selftest():
@@ -68,7 +73,7 @@ class SelfTest(unittest.TestCase):
     def test_line_order(self):
         m = self.msgs
         self.assertEqual(m[0], BANNER)
-        self.assertEqual(len(m), 1 + 7 + 12 + 1 + 1, "\n".join(m))
+        self.assertEqual(len(m), 1 + 7 + len(NET_NAMES) + 1 + 1, "\n".join(m))
         for i, (host, sni) in enumerate(TARGETS):
             g = TARGET.match(m[1 + i])
             self.assertIsNotNone(g, m[1 + i])
@@ -77,8 +82,8 @@ class SelfTest(unittest.TestCase):
             g = NET.match(m[8 + i])
             self.assertIsNotNone(g, m[8 + i])
             self.assertEqual((g.group(1), g.group(2)), (group, name))
-        self.assertTrue(m[20].startswith("SELFTEST ipinfo: "))
-        self.assertEqual(m[21], "SELFTEST done")
+        self.assertTrue(m[IPINFO_LINE].startswith("SELFTEST ipinfo: "))
+        self.assertEqual(m[IPINFO_LINE + 1], "SELFTEST done")
 
     def target(self, i):
         g = TARGET.match(self.msgs[1 + i])
@@ -109,8 +114,8 @@ class SelfTest(unittest.TestCase):
 
     def test_mode_specific(self):
         t = [self.target(i) for i in range(7)]
-        n = [self.net(i) for i in range(12)]
-        ipinfo = self.msgs[20][len("SELFTEST ipinfo: "):]
+        n = [self.net(i) for i in range(len(NET_NAMES))]
+        ipinfo = self.msgs[IPINFO_LINE][len("SELFTEST ipinfo: "):]
         for i in range(4):
             self.assertEqual(n[i]["state"], "ok", self.msgs[8 + i])
         if ARGS.mode == "open":
@@ -122,8 +127,8 @@ class SelfTest(unittest.TestCase):
             for i in range(4, 8):
                 self.assertEqual(n[i]["state"], "ok")
                 self.assertRegex(n[i]["detail"], r"^A \d+\.\d+\.\d+\.\d+$")
-            for i in range(8, 12):
-                self.assertEqual(n[i]["state"], "ok")
+            for i in range(8, 20):
+                self.assertEqual(n[i]["state"], "ok", self.msgs[8 + i])
             self.assertEqual(json.loads(ipinfo)["status"], "success")
         else:
             self.assertEqual([t[i]["verdict"] for i in (0, 2)], ["pass", "pass"])
@@ -138,6 +143,9 @@ class SelfTest(unittest.TestCase):
             self.assertEqual(n[8]["state"], "ok")
             for i in (9, 10, 11):
                 self.assertEqual(n[i]["state"], "timeout")
+            # Encrypted DNS: only the domestic resolver, over DoT and DoH.
+            self.assertEqual([n[i]["state"] for i in range(12, 20)],
+                             ["ok"] + ["timeout"] * 3 + ["ok"] + ["timeout"] * 3)
             self.assertEqual(ipinfo, "")
 
 

@@ -22,10 +22,10 @@ test('list format: groups, comments, case, duplicates; an empty list starts noth
       'host#frag.net', '# [ru] r', '   ', 'ya.ru', '#[cloud_2]x', 'c.ru', '# x [bad id] [Ok_1] [z]', 'z.ru', '|pipe.ru',
     ].join('\r\n');
     const { fields, jobs } = await startDomainScan(tv, list);
-    assert.deepEqual(fields.slice(0, 6), ['scan', '1', 'domains', '4000', '8', '1']);
+    assert.deepEqual(fields.slice(0, 6), ['scan', '1', 'domains', '4000', '16', '1']);
     assert.deepEqual(jobs, ['top.example', 'google.com', 'dup.org', 'dup.org', 'host#frag.net', 'ya.ru', 'c.ru', 'z.ru']);
     assert.ok(fields[6].split('\n').every(l => { const [h, s] = l.split('|'); return h === s; }), 'SNI = host');
-    assert.deepEqual((await rowTexts(tv)).map(r => r.slice(0, 3).concat(r[r.length - 1])), [
+    assert.deepEqual((await rowTexts(tv)).map(r => r.slice(0, 3).concat(r[r.length - 2])), [
       ['top.example', 'custom', 'ожидает…', '…'], ['google.com', 'world', 'ожидает…', '…'],
       ['dup.org', 'world', 'ожидает…', '…'], ['dup.org', 'world', 'ожидает…', '…'],
       ['host#frag.net', 'world', 'ожидает…', '…'], ['ya.ru', 'ru', 'ожидает…', '…'],
@@ -64,13 +64,14 @@ test('a result rebuilds its own row; cells, certificate marks, HTTP column', asy
       res(run, 3, 'd.ru', 'partial'),
       res(run, 9, 'z.ru'));
     const rows = await rowTexts(tv);
-    assert.deepEqual(rows[0], ['a.ru', 'custom', 'ожидает…', '…']);
-    assert.deepEqual(rows[1], ['b.ru', 'custom', '10.0.0.2', 'ok 12мс', 'ok 25мс', 'ok 60мс', '—', 'other.example ⚠', 'ПРОХОДИТ']);
-    assert.deepEqual(rows[2], ['c.ru', 'custom', '—', 'nx', '—', '—', '—', '—', 'БЛОК']);
-    assert.deepEqual(rows[3], ['d.ru', 'custom', '10.0.0.4', 'ok 12мс', 'ok 25мс', 'ok 60мс', 'timeout', 'd.ru ✓', 'ЧАСТИЧНО']);
+    // The last column is the transfer test's; a result without its keys shows a dash.
+    assert.deepEqual(rows[0], ['a.ru', 'custom', 'ожидает…', '…', '']);
+    assert.deepEqual(rows[1], ['b.ru', 'custom', '10.0.0.2', 'ok 12мс', 'ok 25мс', 'ok 60мс', '—', 'other.example ⚠', 'ПРОХОДИТ', '—']);
+    assert.deepEqual(rows[2], ['c.ru', 'custom', '—', 'nx', '—', '—', '—', '—', 'БЛОК', '—']);
+    assert.deepEqual(rows[3], ['d.ru', 'custom', '10.0.0.4', 'ok 12мс', 'ok 25мс', 'ok 60мс', 'timeout', 'd.ru ✓', 'ЧАСТИЧНО', '—']);
     const attrs = await tv.api(() => ({
       warnTip: document.querySelector('#dr1 .certbad').title,
-      verdictCls: document.querySelector('#dr3 td:last-child').className,
+      verdictCls: document.querySelector('#dr3 td:nth-last-child(2)').className,
       httpTip: document.querySelector('#dr3 td:nth-child(7) .chip').title,
     }));
     assert.deepEqual(attrs, { warnTip: 'сертификат не прошёл проверку (подмена или чужой хост)', verdictCls: 'v partial', httpTip: 'read timeout' });
@@ -242,5 +243,30 @@ test('auto-scan: a minutes value beyond what a browser timer holds does not fire
     await tv.click('#autoOn');
     await tv.page.waitForTimeout(300);
     assert.equal(await scanCount(tv), 0);
+  });
+});
+
+test('transfer test: the column, the frozen count in tile and pill, and the HTTP check it needs', async () => {
+  await withTv(browser, {}, async tv => {
+    const frozen = { xfer: 'frozen', down: 'frozen', downBytes: 16800, downMs: 40, downKbps: -1, up: 'skip',
+      upBytes: -1, upMs: -1, upKbps: -1, upAcks: true };
+    const { run, fields } = await startDomainScan(tv, '# [world] w\na.com\nb.com\nc.com');
+    assert.equal(fields[7], '1');
+    await tv.send(res(run, 0, 'a.com', 'pass', frozen),
+      res(run, 1, 'b.com', 'pass', Object.assign({}, frozen, { xfer: 'slow', down: 'slow', downKbps: 140 })),
+      res(run, 2, 'c.com', 'pass', Object.assign({}, frozen, { xfer: 'ok', down: 'ok', up: 'ok', downBytes: 70000 })));
+    const col = (await rowTexts(tv)).map(r => r[r.length - 1]);
+    assert.deepEqual(col, ['ЗАМОРОЗКА ↓≈16 КБ', 'МЕДЛЕННО ↓140 кбит/с', '64 КБ ✓']);
+    assert.equal(await tv.text('#domStats .tile .cap.frozen'), '❄ 1 · данные встают');
+    assert.equal(await tv.text('#pillXfer'), '❄ 1');
+    // The status pill's own text is the status alone.
+    assert.equal(await tv.text('#pillTxt'), 'ОТКРЫТО · мир 3/3');
+    await tv.send(done(run));
+
+    await tv.click('#domHttp');
+    assert.equal(await tv.api(() => document.getElementById('domXfer').disabled), true);
+    await tv.click('#btnDom');
+    const f = await tv.lastPosted('scan');
+    assert.deepEqual([f[5], f[7]], ['0', '0']);
   });
 });

@@ -215,6 +215,33 @@ test('comparing A and B: changed, one-sided and duplicate keys; waits for both f
   });
 });
 
+test('transfer findings: compared in a table of their own, written to the report', async () => {
+  await withTv(browser, opts, async tv => {
+    const fz = { xfer: 'frozen', down: 'frozen', downBytes: 16800, downKbps: -1, up: 'skip', upBytes: -1, upKbps: -1 };
+    const ok = { xfer: 'ok', down: 'ok', downBytes: 70000, downKbps: 9000, up: 'ok', upBytes: 70000, upKbps: 9000 };
+    const A = { domains: [Object.assign({ host: 'a.com', verdict: 'pass' }, ok)] };
+    const B = { domains: [Object.assign({ host: 'a.com', verdict: 'pass' }, fz)] };
+    await tv.tab('history');
+    await tv.send({ t: 'files', list: [{ name: 'a.json', size: 1 }, { name: 'b.json', size: 1 }] });
+    await tv.click('.frow:nth-child(2) button[data-act="a"]');
+    await tv.click('.frow:nth-child(1) button[data-act="b"]');
+    await tv.click('#btnCmp');
+    await tv.send({ t: 'file', name: 'a.json', data: JSON.stringify(A) }, { t: 'file', name: 'b.json', data: JSON.stringify(B) });
+    const v = await cmpView(tv);
+    assert.deepEqual(v.heads, ['Домены: изменилось 0 из 1', 'IP × SNI: изменилось 0 из 0', 'Тест 16–20 КБ: изменилось 1 из 1']);
+    assert.deepEqual(v.rows, [['a.com', '64 КБ ✓', '→', 'ЗАМОРОЗКА ↓≈16 КБ']]);
+
+    const { run } = await startDomainScan(tv, 'a.com');
+    await tv.send(res(run, 0, 'a.com', 'pass', Object.assign({ downMs: 9, upMs: -1, upAcks: true }, fz)), done(run));
+    const report = await tv.api(() => window.__tvTest.api.buildReport());
+    assert.match(report, /a\.com -> ПРОХОДИТ \(.*, 16–20 КБ: ЗАМОРОЗКА ↓≈16 КБ\)/);
+    const snap = await tv.api(() => window.__tvTest.api.makeSnapshot('x').domains[0]);
+    const keys = Object.keys(snap);
+    assert.deepEqual(keys.slice(keys.indexOf('certOk') + 1, keys.indexOf('certOk') + 8),
+      ['xfer', 'down', 'downBytes', 'downKbps', 'up', 'upBytes', 'upKbps']);
+  });
+});
+
 test('report: bare, full, lookup failure', async () => {
   await withTv(browser, opts, async tv => {
     const report = async () => {

@@ -25,7 +25,7 @@ test('default lists, address-major jobs with an empty SNI for "-", the empty gri
     assert.equal((await tv.value('#mxIps')).split('\n').length, 13);
     assert.equal((await tv.value('#mxSnis')).split('\n').length, 12);
     const { fields, jobs } = await startMx(tv);
-    assert.deepEqual(fields.slice(0, 6), ['scan', '1', 'matrix', '4000', '4', '0']);
+    assert.deepEqual(fields.slice(0, 6), ['scan', '1', 'matrix', '4000', '16', '0']);
     assert.equal(jobs.length, 9 * 12);
     assert.deepEqual(jobs.slice(0, 3), ['1.1.1.1|', '1.1.1.1|ya.ru', '1.1.1.1|vk.com']);
     assert.equal(jobs[12], '8.8.8.8|');
@@ -154,5 +154,24 @@ test('fill after a scan where only world hosts passed adds nothing', async () =>
     await tv.click('#btnMxFill');
     assert.equal(await tv.toast(), 'Нет прошедших доменов, сначала сделай скан доменов');
     assert.equal(await tv.value('#mxIps'), before);
+  });
+});
+
+test('transfer test: a frozen cell carries its mark; the white frozen address gets the freeze note', async () => {
+  await withTv(browser, {}, async tv => {
+    const { run, fields } = await startMx(tv, 'a.example', 'vk.com\nx.ru');
+    assert.equal(fields[7], '1');
+    const fz = { xfer: 'frozen', down: 'frozen', downBytes: 16800, downKbps: -1, up: 'skip', upBytes: -1, upKbps: -1 };
+    await tv.send(res(run, 0, 'a.example', 'pass', Object.assign({ sni: 'vk.com' }, fz)),
+      res(run, 1, 'a.example', 'dpi', { sni: 'x.ru' }), done(run));
+    const mark = await tv.api(() => {
+      const m = document.querySelector('#mc_0_0 .xm');
+      return [m.textContent, m.className];
+    });
+    assert.deepEqual(mark, ['❄', 'xm xf frozen']);
+    const notes = await noteTexts(tv);
+    assert.equal(notes.length, 1);
+    assert.match(notes[0], /данные встают после ≈16 КБ — туннель на этот адрес работать не будет/);
+    assert.doesNotMatch(notes[0], /Reality/);
   });
 });

@@ -118,8 +118,9 @@ test('progress: finished jumps to 100 %, cancelled keeps its width; a refused ru
 test('a TAB typed into a field reaches the native side as a blank', async () => {
   await withTv(browser, {}, async tv => {
     const { fields } = await startDomainScan(tv, 'a\tb.ru');
-    assert.equal(fields.length, 7);
+    assert.equal(fields.length, 11); // the job list, then the options after it
     assert.equal(fields[6], 'a b.ru|a b.ru');
+    assert.deepEqual(fields.slice(7), ['1', 'lib', '1', '1']);
   });
 });
 
@@ -139,7 +140,7 @@ test('basic test: rows, chips, the lookup card, and a restart clears them', asyn
       ['UDP/53', '8.8.8.8', 'timeout', '3000', 'no reply'],
     ]);
     assert.equal(await tv.api(() => document.querySelector('#bsBody tr:nth-child(3) .chip').title), 'no reply');
-    assert.equal(await tv.barWidth('bs'), '23%'); // 3 of 13 steps
+    assert.equal(await tv.barWidth('bs'), '14%'); // 3 of 21 steps
 
     await tv.send({ t: 'ipinfo', run: 1, body: JSON.stringify({ status: 'success', query: '198.51.100.7', isp: 'Rostelecom', org: 'RT', as: 'AS12389 PJSC', country: 'Russia' }) });
     assert.equal(await tv.text('#bsInfo'), 'Твой выход в интернет: 198.51.100.7 · Rostelecom · AS12389 PJSC · , Russia');

@@ -32,11 +32,11 @@ test('analyzeMx matches the shared matrix cases', async () => {
       return cases.map(c => {
         // The case's white names come from ru rows; every other name of the
         // case must not be white by the built-in list.
-        const stray = c.snis.filter(s => s !== '-' && !c.white.includes(s) && base.has(s));
+        const stray = c.snis.filter(s => s !== '-' && s !== '?' && !c.white.includes(s) && base.has(s));
         const cells = {};
-        for (const x of c.cells) cells[x.ip + '|' + x.sni] = { t: 'res', host: x.ip, sni: x.sni, tcp: x.tcp, tls: 'x', verdict: x.verdict };
+        for (const x of c.cells) cells[x.ip + '|' + x.sni] = Object.assign({ t: 'res', host: x.ip, sni: x.sni, tls: 'x' }, x);
         api.S.domRows = c.white.map(h => ({ host: h, group: 'ru', res: null }));
-        api.S.mx = { ips: c.ips, snis: c.snis, cells };
+        api.S.mx = { ips: c.ips, snis: c.snis, cells, rand: c.random || '' };
         const box = document.createElement('div');
         box.innerHTML = api.analyzeMx();
         const notes = Array.from(box.children).map(n => {

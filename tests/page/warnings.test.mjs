@@ -98,6 +98,16 @@ test('help view: verdict labels in their colours, in order', async () => {
     }));
     assert.deepEqual(help.verdicts, ['v pass ПРОХОДИТ', 'v reach ДОСТУЧАЛСЯ', 'v partial ЧАСТИЧНО', 'v dpi DPI / СБРОС', 'v blocked БЛОК']);
     assert.deepEqual(help.colours, ['rgb(91, 227, 160)', 'rgb(76, 215, 232)', 'rgb(255, 180, 84)', 'rgb(255, 138, 92)', 'rgb(255, 92, 122)']);
-    assert.deepEqual(help.notes, ['note: Фильтр по SNI.', 'note: Фильтр по IP.', 'note warn: Ограничение.']);
+    assert.deepEqual(help.notes, ['note: Фильтр по SNI.', 'note: Фильтр по IP.', 'note warn: Ограничение.',
+      'note: Сравнение отпечатков.']);
+    // The limitation stays word for word; the comparison's note comes right under it.
+    const six = await tv.api(() => {
+      const n = document.querySelectorAll('#helpBody .note')[2];
+      return [n.textContent, n.nextElementSibling.textContent];
+    });
+    assert.equal(six[0], 'Ограничение. Сканер использует TLS Windows (SChannel), поэтому ClientHello отличается от ' +
+      'браузерного. Если DPI смотрит на отпечаток TLS, результат может не совпасть с реальным туннелем. Это первая ' +
+      'оценка, а не гарантия.');
+    assert.match(six[1], /^Сравнение отпечатков\. .*«Отпечаток: сравнить».*«фильтр по отпечатку TLS»/);
   });
 });

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/paths.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "bridge/dispatcher.h"
 #include "bridge/host_hooks.h"
 #include "bridge/protocol.h"

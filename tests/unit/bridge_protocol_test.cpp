@@ -74,10 +74,27 @@ TEST(Builders, ResCarriesEveryFieldInOrder) {
               R"("http":"timeout","httpMs":-1,"httpCode":0,"verdict":"partial"})");
     // The index is 64-bit.
     EXPECT_NE(buildRes(1, 1ULL << 40, r).find(R"("idx":1099511627776,)"), std::string::npos);
+
+    // The browser hellos' block follows the verdict only when a mode asked for it; a shape
+    // that did not run is written as skip.
+    r.hello.mode = HelloMode::All;
+    r.hello.chrome = {State::Timeout, 1201, "no reply"};
+    r.hello.firefox = {State::Ok, 3, "server hello"};
+    const std::string all = buildRes(1, 0, r);
+    EXPECT_EQ(all.substr(all.find(R"("verdict")")),
+              R"("verdict":"partial","hello":"all","helloChrome":"timeout","helloChromeMs":1201,)"
+              R"("helloChromeDetail":"no reply","helloFirefox":"ok","helloFirefoxMs":3,)"
+              R"("helloFirefoxDetail":"server hello"})");
+    r.hello = {HelloMode::Chrome, {State::Alert, 2, "alert 40 (handshake_failure)"}, {}};
+    const std::string chrome = buildRes(1, 0, r);
+    EXPECT_NE(chrome.find(R"("hello":"chrome","helloChrome":"alert","helloChromeMs":2,)"),
+              std::string::npos);
+    EXPECT_NE(chrome.find(R"("helloFirefox":"skip","helloFirefoxMs":-1,"helloFirefoxDetail":""})"),
+              std::string::npos);
 }
 
 TEST(Builders, NetAndIpInfo) {
-    NetCheckResult n{"dns", "Cloudflare 1.1.1.1", "timeout", "no \"reply\"", -1};
+    NetCheckResult n{"dns", "Cloudflare 1.1.1.1", "timeout", "no \"reply\"", -1, ""};
     EXPECT_EQ(buildNet(4, n),
               R"({"t":"net","run":4,"group":"dns","name":"Cloudflare 1.1.1.1","state":"timeout",)"
               R"("detail":"no \"reply\"","ms":-1})");
@@ -199,6 +216,46 @@ TEST(JobList, StopsAtThreeThousandJobs) {
     const auto sj = parseJobList(sparse);
     ASSERT_EQ(sj.size(), 3000u);
     EXPECT_EQ(sj.back().host, "n2999");
+}
+
+TEST(PageCommands, BuildersPutEveryFieldWhereTheReaderLooks) {
+    ScanRequest r;
+    r.run = 7;
+    r.mode = "dom\tains"; // a TAB would shift every later field
+    r.timeoutMs = 4000;
+    r.threads = 8;
+    r.http = true;
+    r.jobs = "a.ru|a.ru\nb\tc|d";
+    const std::string scan = buildScanCommand(r);
+    const auto f = splitCommand(scan);
+    // Optional fields are written up to the last one that is not a default.
+    ASSERT_EQ(f.size(), ScanField::count);
+    EXPECT_EQ(f[0], kCmdScan);
+    EXPECT_EQ(readInt32(f[ScanField::run]), 7);
+    EXPECT_EQ(f[ScanField::mode], "dom ains");
+    EXPECT_EQ(readInt32(f[ScanField::timeout]), 4000);
+    EXPECT_EQ(readInt32(f[ScanField::threads]), 8);
+    EXPECT_TRUE(readFlag(f[ScanField::http]));
+    EXPECT_EQ(parseJobList(f[ScanField::jobs]).size(), 2u);
+    r.xfer = true;
+    const std::string xferCommand = buildScanCommand(r); // the views point into it
+    const auto withXfer = splitCommand(xferCommand);
+    ASSERT_EQ(withXfer.size(), ScanField::xfer + 1);
+    EXPECT_TRUE(readFlag(withXfer[ScanField::xfer]));
+    for (HelloMode m : {HelloMode::Lib, HelloMode::Chrome, HelloMode::Firefox, HelloMode::All}) {
+        r.hello = m;
+        EXPECT_EQ(parseHelloMode(fieldAt(splitCommand(buildScanCommand(r)), ScanField::hello)), m);
+    }
+    // A missing field, or a word outside the set, is today's handshake.
+    for (const char* w : {"", "Chrome", "safari", "all "})
+        EXPECT_EQ(parseHelloMode(w), HelloMode::Lib) << w;
+
+    EXPECT_EQ(buildBasicsCommand(3, 3500), "basics\t3\t3500");
+    // The text of "save" is taken whole, TABs and all.
+    const std::string save = buildSaveCommand("n.json", "{\"a\":\"x\ty\"}");
+    const auto sf = splitCommand(save);
+    EXPECT_EQ(commandRest(save, sf, SaveField::text), "{\"a\":\"x\ty\"}");
+    EXPECT_EQ(buildNameCommand(kCmdLoad, "n.json"), "load\tn.json");
 }
 
 } // namespace

@@ -122,7 +122,9 @@ protected:
         setRunEngine({{},
                       [](int32_t, const std::function<void(const NetCheckResult&)>&,
                          const std::atomic<bool>&) {},
-                      [](int32_t) { return std::string(); }});
+                      [](int32_t) { return std::string(); },
+                      {},
+                      {}});
         cancelFlag().store(false);
     }
     void TearDown() override {

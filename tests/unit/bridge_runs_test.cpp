@@ -3,6 +3,7 @@
 // cancels, refusals while busy and the end of a run happen in a known order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <condition_variable>
 #include <map>
@@ -17,6 +18,7 @@
 #include "bridge/protocol.h"
 #include "bridge/runs.h"
 #include "bridge/state.h"
+#include "probe/sock.h"
 #include "ui_recorder.h"
 
 namespace tv {
@@ -135,8 +137,8 @@ protected:
         auto p = probe;
         auto b = basics;
         setRunEngine(
-            {[p](const std::string& h, const std::string& s, bool http, int32_t t) {
-                 return (*p)(h, s, http, t);
+            {[p](const ProbeJob& j, const ProbeOptions& o) {
+                 return (*p)(j.host, j.sni, o.http, o.timeoutMs);
              },
              [b](int32_t t, const std::function<void(const NetCheckResult&)>& on,
                  const std::atomic<bool>& cancel) {
@@ -147,7 +149,7 @@ protected:
                  for (int i = 0; i < b->results; ++i) {
                      if (cancel.load())
                          return;
-                     on(NetCheckResult{"dns", name(i), "ok", "", i});
+                     on(NetCheckResult{"dns", name(i), "ok", "", i, ""});
                      std::unique_lock<std::mutex> lk(b->mu);
                      if (i == 0 && b->holdAfterFirst) {
                          b->held = true;
@@ -162,7 +164,9 @@ protected:
                  b->ipCalled = true;
                  b->ipSawCancel = cancelFlag().load();
                  return b->body;
-             }});
+             },
+             {},
+             {}});
     }
     void TearDown() override {
         probe->open();
@@ -377,7 +381,7 @@ TEST_F(Runs, BasicsStreamsChecksThenIpInfoThenDone) {
     ASSERT_EQ(ms.size(), 5u);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(ms[static_cast<size_t>(i)],
-                  buildNet(12, NetCheckResult{"dns", name(i), "ok", "", i}));
+                  buildNet(12, NetCheckResult{"dns", name(i), "ok", "", i, ""}));
     EXPECT_EQ(ms[3], R"({"t":"ipinfo","run":12,"body":"{\"query\":\"198.51.100.7\"}"})");
     EXPECT_TRUE(logHasLine("Базовые проверки сети #12abc"));
     EXPECT_EQ(basics->checksTimeout, 500);
@@ -433,6 +437,128 @@ TEST_F(Runs, DirectStartReportsTheOutcome) {
     injectThreadStartFailures(0, 1);
     EXPECT_EQ(startBasics(53, 500), RunStart::failed);
     EXPECT_FALSE(busyFlag().load());
+}
+
+} // namespace
+} // namespace tv
+
+namespace tv {
+namespace {
+
+// The TCP pre-phase: every address literal is connected once, before any of
+// its jobs is probed; a dead address's jobs take its outcome without a probe,
+// marked tcpShared; names skip it without a resolver in the engine; every job
+// still posts one `res`.
+TEST_F(Runs, RepeatedAddressesAreSweptOnceAndDeadOnesShareTheOutcome) {
+    auto swept = std::make_shared<std::vector<std::vector<uint32_t>>>();
+    auto probedEarly = std::make_shared<bool>(false);
+    auto p = probe;
+    setRunEngine({[p](const ProbeJob& j, const ProbeOptions& o) {
+                      return (*p)(j.host, j.sni, o.http, o.timeoutMs);
+                  },
+                  {},
+                  {},
+                  [swept, probedEarly, p](const std::vector<uint32_t>& addrs, int port,
+                                          int32_t timeoutMs, const std::atomic<bool>&,
+                                          const std::function<void(size_t, const StageOutcome&)>&
+                                              onOutcome) {
+                      swept->push_back(addrs);
+                      EXPECT_EQ(port, 443);
+                      EXPECT_EQ(timeoutMs, 1500);
+                      for (const std::string& h : p->hosts())
+                          if (h.rfind("10.0.0.", 0) == 0)
+                              *probedEarly = true;
+                      for (size_t i = 0; i < addrs.size(); ++i) {
+                          StageOutcome st;
+                          st.state = formatIPv4(addrs[i]) == "10.0.0.2" ? State::Timeout
+                                                                         : State::Ok;
+                          st.ms = 1500;
+                          onOutcome(i, st);
+                      }
+                  },
+                  {}});
+    ProbeOptions o;
+    o.timeoutMs = 1500;
+    ASSERT_EQ(startScan(61,
+                        {{"10.0.0.2", "a.ru"},
+                         {"10.0.0.1", "a.ru"},
+                         {"10.0.0.2", ""},
+                         {"10.0.0.1", "b.ru"},
+                         {"10.0.0.3", "a.ru"},
+                         {"name.ru", "name.ru"},
+                         {"10.0.0.2", "c.ru"}},
+                        o, 3),
+              RunStart::started);
+    expectClosed(61, false);
+    ASSERT_EQ(swept->size(), 1u);
+    std::set<std::string> addrs;
+    for (uint32_t a : swept->front())
+        addrs.insert(formatIPv4(a));
+    EXPECT_EQ(addrs, (std::set<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+    EXPECT_FALSE(*probedEarly);
+    V probed = probe->hosts();
+    std::sort(probed.begin(), probed.end());
+    EXPECT_EQ(probed, (V{"10.0.0.1", "10.0.0.1", "10.0.0.3", "name.ru"}));
+    const V res = resOf(61);
+    ASSERT_EQ(res.size(), 7u);
+    std::set<std::string> idx;
+    for (const auto& m : res) {
+        idx.insert(UiRecorder::field(m, "idx"));
+        const bool dead = UiRecorder::field(m, "host") == "\"10.0.0.2\"";
+        EXPECT_EQ(m.find("\"tcpShared\":true}") != std::string::npos, dead) << m;
+        if (dead) {
+            EXPECT_EQ(UiRecorder::field(m, "tcp"), "\"timeout\"");
+            EXPECT_EQ(UiRecorder::field(m, "tcpMs"), "1500");
+            EXPECT_EQ(UiRecorder::field(m, "ip"), "\"10.0.0.2\"");
+            EXPECT_EQ(UiRecorder::field(m, "verdict"), "\"blocked\"");
+        }
+    }
+    EXPECT_EQ(idx.size(), 7u);
+}
+
+// Repeated tries each open their own connection: no shared TCP outcome.
+TEST_F(Runs, RepeatedTriesSkipTheSweep) {
+    auto swept = std::make_shared<int>(0);
+    auto p = probe;
+    setRunEngine({[p](const ProbeJob& j, const ProbeOptions& o) {
+                      return (*p)(j.host, j.sni, o.http, o.timeoutMs);
+                  },
+                  {},
+                  {},
+                  [swept](const std::vector<uint32_t>&, int, int32_t, const std::atomic<bool>&,
+                          const std::function<void(size_t, const StageOutcome&)>&) { ++*swept; },
+                  {}});
+    ProbeOptions o;
+    o.repeat = 3;
+    ASSERT_EQ(startScan(63, {{"10.0.0.2", "a.ru"}, {"10.0.0.2", "b.ru"}}, o, 2), RunStart::started);
+    expectClosed(63, false);
+    EXPECT_EQ(*swept, 0);
+    EXPECT_EQ(probe->calls(), 2);
+    EXPECT_EQ(resOf(63).size(), 2u);
+}
+
+// A cancel during the sweep ends the run: the workers waiting for the
+// sweep's jobs stop, and `done` says cancelled.
+TEST_F(Runs, CancelDuringTheSweepEndsTheRun) {
+    auto p = probe;
+    setRunEngine({[p](const ProbeJob& j, const ProbeOptions& o) {
+                      return (*p)(j.host, j.sni, o.http, o.timeoutMs);
+                  },
+                  {},
+                  {},
+                  [](const std::vector<uint32_t>&, int, int32_t, const std::atomic<bool>& cancel,
+                     const std::function<void(size_t, const StageOutcome&)>&) {
+                      for (int k = 0; k < 2000 && !cancel.load(); ++k)
+                          std::this_thread::sleep_for(5ms);
+                  },
+                  {}});
+    ASSERT_EQ(startScan(62, {{"10.0.0.1", "a.ru"}, {"10.0.0.1", "b.ru"}}, 1500, 4, false),
+              RunStart::started);
+    std::this_thread::sleep_for(50ms);
+    cancelFlag().store(true);
+    expectClosed(62, true);
+    EXPECT_EQ(probe->calls(), 0);
+    EXPECT_TRUE(resOf(62).empty());
 }
 
 } // namespace

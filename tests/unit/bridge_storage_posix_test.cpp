@@ -2,8 +2,14 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "app/paths.h"
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "base/paths.h"
 #include "bridge/storage.h"
 #include "ui_recorder.h"
 
@@ -36,6 +42,31 @@ TEST(SnapshotFilesPosix, FailedReplaceKeepsTheOldSnapshot) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.path()),
                             std::filesystem::directory_iterator()),
               1);
+}
+
+// A process killed outright in the middle of a save: the snapshot on disk is
+// the old one or the whole new one, never a mix. A large snapshot, in a loop.
+TEST(SnapshotFilesPosix, KillDuringSaveLeavesAWholeSnapshot) {
+    test::ScratchDir d;
+    const std::string path = joinPath(d.str(), "big.json");
+    const std::string old(16 << 20, 'o');
+    const std::string next(16 << 20, 'n');
+    ASSERT_TRUE(writeTextFile(path, old));
+    std::mt19937 rng(7);
+    for (int i = 0; i < 12; ++i) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;)
+                writeTextFile(path, (i % 2 ? old : next));
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 60000));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const std::string now = d.get("big.json");
+        ASSERT_TRUE(now == old || now == next) << "round " << i << ": " << now.size() << " bytes";
+    }
 }
 
 } // namespace

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "bridge/storage.h"
-#include "probe/text.h"
+#include "base/text.h"
 #include "ui_recorder.h"
 
 namespace tv {

@@ -3,6 +3,7 @@
 #include "cli/front.h"
 #include "cli/json.h"
 #include "cli/render.h"
+#include "cli/snapshot.h"
 #include "cli/rules.h"
 
 namespace tv::cli {
@@ -87,7 +88,7 @@ std::map<std::string, MatrixCell> cellsOf(
     std::initializer_list<std::tuple<std::string, std::string, std::string>> c) {
     std::map<std::string, MatrixCell> m;
     for (const auto& [key, verdict, tcp] : c)
-        m[key] = {verdict, tcp};
+        m[key] = {verdict, tcp, {}, {}};
     return m;
 }
 

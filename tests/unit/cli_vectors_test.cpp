@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "cli/json.h"
+#include "cli/render.h"
 #include "cli/rules.h"
 
 namespace tv::cli {
@@ -56,10 +57,16 @@ TEST(SharedVectors, MatrixNotes) {
         std::map<std::string, MatrixCell> cells;
         for (const auto& x : c.get("cells")->arr)
             cells[x.getString("ip") + "|" + x.getString("sni")] =
-                MatrixCell{x.getString("verdict"), x.getString("tcp")};
+                MatrixCell{x.getString("verdict"),
+                           x.getString("tcp"),
+                           helloViewOf(x),
+                           xferViewOf(x),
+                           static_cast<int>(x.getInt("tries", 1)),
+                           static_cast<int>(x.getInt("passes"))};
         const auto white = strings(c.get("white"));
-        const auto notes = analyzeMatrix(strings(c.get("ips")), strings(c.get("snis")), cells,
-                                         std::set<std::string>(white.begin(), white.end()));
+        const auto notes =
+            analyzeMatrix(strings(c.get("ips")), strings(c.get("snis")), cells,
+                          std::set<std::string>(white.begin(), white.end()), c.getString("random"));
         const auto& expect = c.get("expect")->arr;
         ASSERT_EQ(notes.size(), expect.size()) << c.getString("name");
         for (size_t i = 0; i < notes.size(); ++i) {

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
-#include "app/paths.h"
+#include "base/log.h"
+#include "base/paths.h"
 
 namespace tv {
 namespace {
@@ -40,6 +40,15 @@ TEST(LogLine, MessageIsWrittenLiterally) {
     LocalTime t{2026, 3, 5, 9, 7, 3};
     const std::string line = formatLogFileLine(t, "100% %s %d %n");
     EXPECT_EQ(line, "[05.03.2026 09:07:03] 100% %s %d %n" + std::string(kLogLineEnd));
+}
+
+TEST(LogLine, ControlsFromOutsideStayOnOneInertLine) {
+    LocalTime t{2026, 3, 5, 9, 7, 3};
+    const std::string line =
+        formatLogFileLine(t, "cert \x1b]0;t\x07\x1b[2J\r\nfake \xE2\x80\xAE\xFF");
+    EXPECT_EQ(line, "[05.03.2026 09:07:03] cert \\x1b]0;t\\x07\\x1b[2J\\x0d\\x0afake "
+                    "\\u202e\xEF\xBF\xBD" +
+                        std::string(kLogLineEnd));
 }
 
 TEST(LogLine, LineEndIsThePlatforms) {

@@ -11,23 +11,23 @@ namespace {
 
 TEST(ProbeErrors, TcpClassificationKeepsTheAsymmetry) {
     // Immediate failures never read as a time-out; after the wait, 10060 does.
-    EXPECT_EQ(tcpStateImmediate(10061), "refused");
-    EXPECT_EQ(tcpStateImmediate(10054), "reset");
-    EXPECT_EQ(tcpStateImmediate(10060), "fail");
-    EXPECT_EQ(tcpStateImmediate(10051), "fail");
-    EXPECT_EQ(tcpStateAfterWait(10061), "refused");
-    EXPECT_EQ(tcpStateAfterWait(10054), "reset");
-    EXPECT_EQ(tcpStateAfterWait(10060), "timeout");
-    EXPECT_EQ(tcpStateAfterWait(10065), "fail");
-    EXPECT_EQ(tcpStateAfterWait(0), "fail"); // only the exception set reported
+    EXPECT_EQ(stateWord(tcpStateImmediate(10061)), "refused");
+    EXPECT_EQ(stateWord(tcpStateImmediate(10054)), "reset");
+    EXPECT_EQ(stateWord(tcpStateImmediate(10060)), "fail");
+    EXPECT_EQ(stateWord(tcpStateImmediate(10051)), "fail");
+    EXPECT_EQ(stateWord(tcpStateAfterWait(10061)), "refused");
+    EXPECT_EQ(stateWord(tcpStateAfterWait(10054)), "reset");
+    EXPECT_EQ(stateWord(tcpStateAfterWait(10060)), "timeout");
+    EXPECT_EQ(stateWord(tcpStateAfterWait(10065)), "fail");
+    EXPECT_EQ(stateWord(tcpStateAfterWait(0)), "fail"); // only the exception set reported
 }
 
 TEST(ProbeErrors, ResolverClassesAndTexts) {
-    EXPECT_EQ(dnsStateFromResolveError(11001), "nx");
-    EXPECT_EQ(dnsStateFromResolveError(11004), "nx");
-    EXPECT_EQ(dnsStateFromResolveError(11002), "timeout");
-    EXPECT_EQ(dnsStateFromResolveError(11003), "fail");
-    EXPECT_EQ(dnsStateFromResolveError(8), "fail");
+    EXPECT_EQ(stateWord(dnsStateFromResolveError(11001)), "nx");
+    EXPECT_EQ(stateWord(dnsStateFromResolveError(11004)), "nx");
+    EXPECT_EQ(stateWord(dnsStateFromResolveError(11002)), "timeout");
+    EXPECT_EQ(stateWord(dnsStateFromResolveError(11003)), "fail");
+    EXPECT_EQ(stateWord(dnsStateFromResolveError(8)), "fail");
     EXPECT_EQ(socketErrorText(10061), "WSA 10061");
     EXPECT_EQ(socketErrorText(0), "WSA 0");
     EXPECT_EQ(socketErrorText(-5), "WSA -5");

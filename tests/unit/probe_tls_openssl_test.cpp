@@ -130,18 +130,21 @@ Outcome handshakeWith(LoopbackServer& server, const std::string& sni) {
     Outcome o;
     Ipv4Address addr;
     parseIPv4("127.0.0.1", addr.addrBe);
-    std::string state;
-    int32_t ms = -1;
-    Socket sock = connectWithTimeout(addr, server.port(), 3000, state, ms, o.detail);
-    EXPECT_EQ(state, "ok");
-    if (!sock.valid())
+    TcpOutcome tcp = connectWithTimeout(addr, server.port(), 3000);
+    EXPECT_EQ(stateWord(tcp.stage.state), "ok");
+    if (!tcp.socket.valid())
         return o;
     TlsSession s;
-    s.socket = sock.get();
-    o.tls = tlsHandshake(s, sni, o.detail);
+    s.socket = tcp.socket.get();
+    const TlsOutcome tls = tlsHandshake(s, sni);
+    o.tls = stateWord(tls.stage.state);
+    o.detail = tls.stage.detail;
     o.certOk = false;
-    if (o.tls == "ok")
-        tlsCertificateStep(s, sni, o.cert, o.certOk);
+    if (o.tls == "ok") {
+        const CertOutcome c = tlsCertificateStep(s, sni);
+        o.cert = c.name;
+        o.certOk = c.ok;
+    }
     return o;
 }
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "app/startup.h"
 
 namespace tv {

@@ -19,8 +19,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/log.h"
-#include "app/paths.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "bridge/ui_sink.h"
 
 namespace tv::test {

@@ -4,7 +4,9 @@
 // WM_CLOSE and must end with exit code 0 and the exit line.
 #include <gtest/gtest.h>
 
-#include "probe/winstr.h"
+#include <functional>
+
+#include "base/winstr.h"
 #include "tests/win/support.h"
 #include "web/page.h"
 
@@ -141,6 +143,35 @@ struct FakeEnv {
           log(L"TV_FAKE_WV2_LOG", run.record.c_str()), mode(L"TV_FAKE_WV2_MODE", fakeMode) {}
 };
 
+const wchar_t* kRuntimeMissingText =
+    L"Не удалось запустить WebView2 Runtime.\nУстанови Microsoft Edge WebView2 Runtime.";
+
+// Waits for the program's message box and checks it; true when it was there.
+// `before` runs while the box is on screen; the box is closed with OK.
+bool answerBox(ProgramRun& run, const wchar_t* text, const std::function<void()>& before = {}) {
+    HWND box = nullptr;
+    // Created hidden and filled in, then shown: wait for it to be on screen.
+    if (!waitFor([&] { return (box = topWindowOf(run.pid(), L"#32770")) && IsWindowVisible(box); },
+                 15000)) {
+        ADD_FAILURE() << "no message box";
+        return false;
+    }
+    if (before)
+        before();
+    wchar_t caption[64] = {};
+    GetWindowTextW(box, caption, 64);
+    EXPECT_STREQ(caption, L"Tarnveil");
+    EXPECT_EQ(GetWindow(box, GW_OWNER), run.window);
+    bool textFound = false;
+    for (const auto& t : childTexts(box, L"Static", false))
+        textFound |= t == text;
+    EXPECT_TRUE(textFound) << tv::fromWide(text);
+    EXPECT_EQ(childTexts(box, L"Button", true).size(), 1u) << "a single OK button";
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(box); }, 5000));
+    return true;
+}
+
 void expectCleanExit(ProgramRun& run) {
     EXPECT_EQ(run.close(), 0u);
     const auto log = run.log();
@@ -271,65 +302,131 @@ TEST(DesktopRun, FakeRuntimeFromTheEnvironmentFolderLoadsThePage) {
     EXPECT_TRUE(contains(f, "controller handler returned 0x0"));
     expectNoUnexpectedSlots(run);
     EXPECT_TRUE(run.logHas(kReady));
+    // The fake runtime carries no version record and its folder is no version.
+    EXPECT_TRUE(run.logHas("WebView2 runtime version unknown"));
     expectCleanExit(run);
 }
 
 TEST(DesktopRun, CdpPassesExactlyTheDebuggingPort) {
     ProgramRun run(L"cdp");
-    FakeEnv env(run, windowsPath(TV_FAKE_RUNTIME_DIR).c_str(), nullptr);
+    FakeEnv env(run, windowsPath(TV_FAKE_RUNTIME_DIR).c_str(), L"options-roundtrip");
     ASSERT_TRUE(run.start(L"--cdp"));
     ASSERT_TRUE(waitFor([&] { return run.logHas(kReady); }, 20000));
     const auto f = run.fake();
     EXPECT_TRUE(contains(f, "options QueryInterface ok"));
-    EXPECT_TRUE(contains(f, "options AdditionalBrowserArguments=--remote-debugging-port=9222"));
-    EXPECT_TRUE(contains(f, "options Language="));
-    EXPECT_TRUE(contains(f, "options TargetCompatibleBrowserVersion=144.0.3719.77"));
+    EXPECT_TRUE(contains(f, "options AdditionalBrowserArguments hr=0x0 "
+                            "value=--remote-debugging-port=9222"));
+    EXPECT_TRUE(contains(f, "options TargetCompatibleBrowserVersion hr=0x0 value=144.0.3719.77"));
+    // Unset strings are null with S_OK, as in the SDK's class; "" is a string.
+    EXPECT_TRUE(contains(f, "options Language hr=0x0 value=(null)"));
+    EXPECT_TRUE(contains(f, "options put Language= hr=0x0 then hr=0x0 value="));
+    EXPECT_TRUE(contains(f, "options put Language=ru hr=0x0 then hr=0x0 value=ru"));
+    EXPECT_TRUE(contains(f, "options put Language=(null) hr=0x0 then hr=0x0 value=(null)"));
     expectNoUnexpectedSlots(run);
     expectCleanExit(run);
 }
 
 TEST(DesktopRun, LoaderBesideTheProgramIsUsed) {
+    // The loader's version query decides; the oldest accepted runtime starts.
     ProgramRun run(L"loader");
     ASSERT_TRUE(CopyFileW(windowsPath(TV_FAKE_DLL).c_str(),
                           (run.dir + L"\\WebView2Loader.dll").c_str(), FALSE));
     FakeEnv env(run, nullptr, nullptr);
+    ScopedEnv version(L"TV_FAKE_WV2_VERSION", L"86.0.616.0");
     ASSERT_TRUE(run.start());
     ASSERT_TRUE(
         waitFor([&] { return run.fakeHas(R"(PostWebMessageAsJson {"t":"files")"); }, 20000));
     const auto f = run.fake();
-    EXPECT_EQ(f[0], "entry loader folder=(null) userData=" + tv::fromWide(run.dir) + "\\ProbeData");
+    ASSERT_GE(f.size(), 2u);
+    EXPECT_EQ(f[0], "version query folder=(null)");
+    EXPECT_EQ(f[1], "entry loader folder=(null) userData=" + tv::fromWide(run.dir) + "\\ProbeData");
+    EXPECT_FALSE(run.logHas("WebView2 runtime version unknown"));
     expectCleanExit(run);
+}
+
+TEST(DesktopRun, LoaderOldRuntimesAreRefusedLikeAMissingOne) {
+    // Older by the loader's answer (a channel name after it is allowed), and
+    // older by the name of a runtime's versioned folder.
+    struct Case {
+        const wchar_t* name;
+        bool loader;
+        const wchar_t* version;
+        std::string logged;
+    } cases[] = {
+        {L"old-loader", true, L"86.0.615.999 beta", "86.0.615.999 beta"},
+        {L"old-folder", false, L"85.0.564.40", "85.0.564.40"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(tv::fromWide(c.name));
+        ProgramRun run(c.name);
+        std::wstring folder;
+        if (c.loader) {
+            ASSERT_TRUE(CopyFileW(windowsPath(TV_FAKE_DLL).c_str(),
+                                  (run.dir + L"\\WebView2Loader.dll").c_str(), FALSE));
+        } else {
+            folder = run.dir + L"\\" + c.version;
+            std::wstring sub = folder;
+            for (const wchar_t* part : {L"", L"\\EBWebView", L"\\x64"})
+                CreateDirectoryW((sub += part).c_str(), nullptr);
+            ASSERT_TRUE(CopyFileW(windowsPath(TV_FAKE_DLL).c_str(),
+                                  (sub + L"\\EmbeddedBrowserWebView.dll").c_str(), FALSE));
+        }
+        FakeEnv env(run, c.loader ? nullptr : folder.c_str(), nullptr);
+        ScopedEnv version(L"TV_FAKE_WV2_VERSION", c.version);
+        ASSERT_TRUE(run.start());
+        ASSERT_TRUE(answerBox(run, kRuntimeMissingText));
+        EXPECT_TRUE(run.logHas("WebView2 runtime " + c.logged + " older than 86.0.616.0"));
+        EXPECT_TRUE(run.logHas("WebView2 environment ERROR"));
+        EXPECT_FALSE(run.fakeHas("entry ")) << "an old runtime is never started";
+        expectCleanExit(run);
+    }
 }
 
 TEST(DesktopRun, EnvironmentFailureShowsTheMessageBoxAndKeepsTheWindow) {
     ProgramRun run(L"env-fail");
     FakeEnv env(run, windowsPath(TV_FAKE_RUNTIME_DIR).c_str(), L"env-fail");
     ASSERT_TRUE(run.start());
-    HWND box = nullptr;
-    // Created hidden and filled in, then shown: wait for it to be on screen.
-    ASSERT_TRUE(waitFor(
-        [&] { return (box = topWindowOf(run.pid(), L"#32770")) && IsWindowVisible(box); }, 15000));
-    EXPECT_TRUE(run.logHas("WebView2 environment ERROR")) << "logged before the box is shown";
-
-    wchar_t caption[64] = {};
-    GetWindowTextW(box, caption, 64);
-    EXPECT_STREQ(caption, L"Tarnveil");
-    EXPECT_EQ(GetWindow(box, GW_OWNER), run.window);
-    bool textFound = false;
-    for (const auto& t : childTexts(box, L"Static", false))
-        textFound |= t == L"Не удалось запустить WebView2 Runtime.\nУстанови Microsoft Edge "
-                          L"WebView2 Runtime.";
-    EXPECT_TRUE(textFound);
-    const auto buttons = childTexts(box, L"Button", true);
-    EXPECT_EQ(buttons.size(), 1u) << "a single OK button";
-
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    ASSERT_TRUE(waitFor([&] { return !IsWindow(box); }, 5000));
-    EXPECT_TRUE(
-        waitFor([&] { return run.fakeHas("environment handler returned 0x80004005"); }, 5000));
+    // The box waits for the window procedure: the callback has returned (the
+    // fake writes that line after its Invoke call) before the box is up.
+    ASSERT_TRUE(answerBox(run, kRuntimeMissingText, [&] {
+        EXPECT_TRUE(run.logHas("WebView2 environment ERROR")) << "logged before the box is shown";
+        EXPECT_TRUE(run.fakeHas("environment handler returned 0x80004005"));
+    }));
     EXPECT_FALSE(run.fakeHas("CreateCoreWebView2Controller"));
     EXPECT_TRUE(IsWindow(run.window)) << "the window stays open, empty";
     expectCleanExit(run);
+}
+
+TEST(DesktopRun, ControllerCallFailuresAreLoggedABusyProfileIsTold) {
+    {
+        // Another window holds ProbeData with other browser arguments.
+        ProgramRun run(L"controller-busy");
+        FakeEnv env(run, windowsPath(TV_FAKE_RUNTIME_DIR).c_str(), nullptr);
+        ScopedEnv hr(L"TV_FAKE_WV2_CONTROLLER_HR", L"8007139F");
+        ASSERT_TRUE(run.start());
+        ASSERT_TRUE(answerBox(run,
+                              L"Папку ProbeData держит другое окно Tarnveil с другими "
+                              L"настройками.\nЗакрой его и запусти Tarnveil снова.",
+                              [&] {
+                                  EXPECT_TRUE(run.logHas("WebView2 controller ERROR"));
+                                  EXPECT_TRUE(
+                                      run.fakeHas("environment handler returned 0x8007139F"));
+                              }));
+        EXPECT_FALSE(run.logHas("WebView2 environment ERROR"));
+        expectCleanExit(run);
+    }
+    {
+        ProgramRun run(L"controller-call-fail");
+        FakeEnv env(run, windowsPath(TV_FAKE_RUNTIME_DIR).c_str(), nullptr);
+        ScopedEnv hr(L"TV_FAKE_WV2_CONTROLLER_HR", L"80004005");
+        ASSERT_TRUE(run.start());
+        ASSERT_TRUE(waitFor([&] { return run.logHas("WebView2 controller ERROR"); }, 15000));
+        EXPECT_TRUE(
+            waitFor([&] { return run.fakeHas("environment handler returned 0x80004005"); }, 5000));
+        Sleep(300);
+        EXPECT_EQ(topWindowOf(run.pid(), L"#32770"), nullptr) << "other codes show no box";
+        expectCleanExit(run);
+    }
 }
 
 TEST(DesktopRun, ControllerFailuresAreLoggedWithoutABox) {

@@ -4,14 +4,17 @@
 // The registry entries are written into the test prefix and removed again.
 #include <gtest/gtest.h>
 
+#include "app/host.h"
 #include "app/win/webview2_loader.h"
-#include "probe/winstr.h"
+#include "base/paths.h"
+#include "base/winstr.h"
 #include "tests/win/support.h"
 
 namespace {
 
 using namespace tvtest;
 using tv::WebView2Runtime;
+using tv::webView2RuntimeLibrary;
 
 const wchar_t* kStable = L"{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
 const wchar_t* kBeta = L"{2CD8A007-E189-409D-A2C8-9AF4EF3C72AA}";
@@ -96,6 +99,87 @@ TEST_F(RuntimeDiscovery, EnvironmentFolderDecidesAlone) {
     ASSERT_TRUE(tv::findWebView2Runtime(rt));
     EXPECT_EQ(rt.folder, root + L"\\installed");
     EXPECT_EQ(rt.runtimeType, 0);
+}
+
+TEST_F(RuntimeDiscovery, RelativeFolderIsTakenFromTheProgramsDirectory) {
+    const std::wstring exeDir = tv::toWide(tv::executableDir());
+    ASSERT_EQ(root.rfind(exeDir + L"\\", 0), 0u) << "the work folder lies below the program";
+    runtimeFolder(L"relative");
+    const std::wstring rel = root.substr(exeDir.size() + 1) + L"\\.\\relative\\";
+    // From the working directory the same text names nothing.
+    wchar_t cwd[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    SetCurrentDirectoryW(emptyFolder(L"elsewhere").c_str());
+    WebView2Runtime rt;
+    {
+        ScopedEnv env(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", rel.c_str());
+        EXPECT_TRUE(tv::findWebView2Runtime(rt)) << tv::fromWide(rel);
+    }
+    SetCurrentDirectoryW(cwd);
+    EXPECT_EQ(rt.folder, root + L"\\relative") << "absolute and normalised";
+    EXPECT_EQ(rt.runtimeType, 1);
+}
+
+TEST_F(RuntimeDiscovery, TooLongFolderIsLoggedAndDecidesAlone) {
+    setValue(HKEY_CURRENT_USER, L"ClientState", kStable, L"EBWebView", runtimeFolder(L"installed"));
+    const std::wstring log = tv::toWide(tv::joinPath(tv::executableDir(), "probe.log"));
+    const char* line = "WEBVIEW2_BROWSER_EXECUTABLE_FOLDER too long ERROR";
+    // Longer than a MAX_PATH path and than any fixed buffer of twice that.
+    for (size_t length : {300u, 5000u}) {
+        const size_t before = logMessages(log).size();
+        ScopedEnv env(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", std::wstring(length, L'x').c_str());
+        WebView2Runtime rt;
+        EXPECT_FALSE(tv::findWebView2Runtime(rt)) << length;
+        const auto lines = logMessages(log);
+        ASSERT_EQ(lines.size(), before + 1) << length;
+        EXPECT_EQ(lines.back(), line);
+    }
+}
+
+TEST_F(RuntimeDiscovery, VersionFromTheFolderNameOrTheLibrarysRecord) {
+    WebView2Runtime rt;
+    // Installed: the versioned folder's name.
+    setValue(HKEY_CURRENT_USER, L"ClientState", kStable, L"EBWebView",
+             runtimeFolder(L"120.0.2210.91"));
+    ASSERT_EQ(tv::locateWebView2(nullptr, rt), S_OK);
+    EXPECT_EQ(tv::webView2RuntimeVersion(rt), L"120.0.2210.91");
+
+    // Fixed-version folders: the library's version record first (the program
+    // file stands in for a library that has one), else a versioned name.
+    const std::wstring recorded = runtimeFolder(L"85.0.1.0");
+    ASSERT_TRUE(CopyFileW(windowsPath(TV_TARNVEIL_EXE).c_str(),
+                          webView2RuntimeLibrary(recorded).c_str(), FALSE));
+    struct Case {
+        std::wstring folder, version;
+    } cases[] = {
+        {recorded, L"1.0.0.0"},
+        {runtimeFolder(L"90.1.2.3"), L"90.1.2.3"},
+        {runtimeFolder(L"fixed"), L""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(tv::locateWebView2(c.folder.c_str(), rt), S_OK) << tv::fromWide(c.folder);
+        EXPECT_EQ(rt.runtimeType, 1);
+        EXPECT_EQ(tv::webView2RuntimeVersion(rt), c.version) << tv::fromWide(c.folder);
+    }
+}
+
+TEST(RuntimeVersion, ComparedNumberByNumber) {
+    struct Case {
+        const char *a, *b;
+        int want;
+    } cases[] = {
+        {"86.0.616.0", "86.0.616.0", 0},    {"86.0.616", "86.0.616.0", 0},
+        {"86.0.615.999", "86.0.616.0", -1}, {"86.0.1000.0", "86.0.616.0", 1},
+        {"100.0.0.0", "86.0.616.0", 1},     {"120.0.2210.91 beta", "86.0.616.0", 1},
+        {"9.0.616.0", "86.0.616.0", -1},
+    };
+    for (const Case& c : cases) {
+        const auto got = tv::compareVersions(c.a, c.b);
+        ASSERT_TRUE(got.has_value()) << c.a;
+        EXPECT_EQ(*got, c.want) << c.a << " vs " << c.b;
+    }
+    for (const char* bad : {"", "beta", "86..0", "86.0.", "86.x", "v86", "99999999999.0"})
+        EXPECT_FALSE(tv::compareVersions(bad, "86.0.616.0").has_value()) << bad;
 }
 
 TEST_F(RuntimeDiscovery, PerMachineBeforePerUser) {

@@ -12,12 +12,18 @@
 // messages are posted to a message-only window of the calling thread and
 // delivered by that thread's message loop. TV_FAKE_WV2_MODE picks a failure:
 // "sync-fail" (the entry fails at once), "env-fail", "controller-fail",
-// "no-webview"; anything else is the normal run. After NavigateToString the
-// fake "page" posts a non-string message, then the command "ready".
+// "no-webview", "options-roundtrip" (also puts options back and reads them
+// again); anything else is the normal run. TV_FAKE_WV2_CONTROLLER_HR (hex)
+// makes CreateCoreWebView2Controller fail at once with that code;
+// TV_FAKE_WV2_VERSION is what the loader's version query reports. After
+// NavigateToString the fake "page" posts a non-string message, then the
+// commands of TV_FAKE_WV2_POSTS (';'-separated; default "ready").
 #include <objbase.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -202,6 +208,12 @@ HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out) {
 // Environment
 HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, void* handler) {
     record("CreateCoreWebView2Controller parent=" + hex(reinterpret_cast<UINT_PTR>(parent)));
+    const std::wstring failWith = envVar(L"TV_FAKE_WV2_CONTROLLER_HR");
+    if (!failWith.empty()) {
+        const auto hr = static_cast<HRESULT>(std::wcstoul(failWith.c_str(), nullptr, 16));
+        record("controller call fails " + hex(static_cast<unsigned long>(hr)));
+        return hr;
+    }
     addRef(handler);
     later([handler] {
         const bool fail = mode() == "controller-fail";
@@ -221,6 +233,10 @@ HRESULT STDMETHODCALLTYPE getBounds(Object*, RECT* r) {
 HRESULT STDMETHODCALLTYPE putBounds(Object*, RECT r) {
     record("put_Bounds " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
            std::to_string(r.right) + " " + std::to_string(r.bottom));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE notifyMoved(Object*) {
+    record("NotifyParentWindowPositionChanged");
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE getCoreWebView2(Object*, void** out) {
@@ -294,7 +310,9 @@ void pagePosts(const std::wstring& text, bool isString) {
     args->text = text;
     args->isString = isString;
     record("page posts " + utf8(text.c_str()));
-    callSlot<HRESULT>(gMessageHandler, 3, static_cast<void*>(gWebView), static_cast<void*>(args));
+    const HRESULT hr = callSlot<HRESULT>(gMessageHandler, 3, static_cast<void*>(gWebView),
+                                         static_cast<void*>(args));
+    record("page message handler returned " + hex(static_cast<unsigned long>(hr)));
 }
 
 // WebView
@@ -313,7 +331,15 @@ HRESULT STDMETHODCALLTYPE navigateToString(Object*, LPCWSTR html) {
     }
     record("NavigateToString units=" + std::to_string(n) + " fnv=" + hex(h));
     later([] { pagePosts(L"42", false); });
-    later([] { pagePosts(L"ready", true); });
+    std::wstring posts = envVar(L"TV_FAKE_WV2_POSTS");
+    if (posts.empty())
+        posts = L"ready";
+    for (size_t start = 0; start <= posts.size();) {
+        const size_t end = std::min(posts.find(L';', start), posts.size());
+        const std::wstring command = posts.substr(start, end - start);
+        later([command] { pagePosts(command, true); });
+        start = end + 1;
+    }
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE postJson(Object*, LPCWSTR json) {
@@ -342,6 +368,7 @@ std::vector<void*>& vtable(Kind kind) {
         v = stubs<kCtl>(std::make_index_sequence<28>());
         put(v, 5, &getBounds);
         put(v, 6, &putBounds);
+        put(v, 23, &notifyMoved);
         put(v, 25, &getCoreWebView2);
         put(v, 27, &putBackground);
         break;
@@ -389,13 +416,25 @@ void readOptions(void* options) {
     record(std::string("options QueryInterface ") + (SUCCEEDED(qi) && asOptions ? "ok" : "failed"));
     if (asOptions)
         release(asOptions);
+    // What each string getter returns: the result code and the text, "(null)"
+    // for a null pointer.
     const char* names[] = {"AdditionalBrowserArguments", "Language",
                            "TargetCompatibleBrowserVersion"};
-    for (int i = 0; i < 3; ++i) {
+    auto get = [&](int i) {
         LPWSTR value = nullptr;
         const HRESULT hr = callSlot<HRESULT>(options, 3 + 2 * i, &value);
-        record(std::string("options ") + names[i] + "=" + (SUCCEEDED(hr) ? utf8(value) : "failed"));
+        const std::string text = utf8(value);
         CoTaskMemFree(value);
+        return "hr=" + hex(static_cast<unsigned long>(hr)) + " value=" + text;
+    };
+    for (int i = 0; i < 3; ++i)
+        record(std::string("options ") + names[i] + " " + get(i));
+    if (mode() != "options-roundtrip")
+        return;
+    for (const wchar_t* value : {L"", L"ru", static_cast<const wchar_t*>(nullptr)}) {
+        const HRESULT hr = callSlot<HRESULT>(options, 6, value);
+        record("options put Language=" + utf8(value) +
+               " hr=" + hex(static_cast<unsigned long>(hr)) + " then " + get(1));
     }
 }
 
@@ -435,4 +474,12 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE
     record("entry loader folder=" + utf8(browserExecutableFolder) +
            " userData=" + utf8(userDataFolder));
     return startEnvironment(options, handler);
+}
+
+extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE
+    GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserExecutableFolder, LPWSTR* version) {
+    record("version query folder=" + utf8(browserExecutableFolder));
+    const std::wstring chosen = envVar(L"TV_FAKE_WV2_VERSION");
+    *version = taskCopy(chosen.empty() ? L"144.0.3719.77" : chosen);
+    return S_OK;
 }

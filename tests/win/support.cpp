@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "probe/winstr.h"
+#include "base/winstr.h"
 
 // ---- allocation capture: replaces the global operator new and delete --------
 

@@ -4,16 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "app/icon.h"
-#include "app/paths.h"
 #include "app/win/main_window.h"
 #include "app/win/webview_host.h"
+#include "base/paths.h"
+#include "base/winstr.h"
 #include "bridge/host_hooks.h"
 #include "bridge/state.h"
 #include "bridge/ui_sink.h"
-#include "probe/winstr.h"
 #include "tests/win/support.h"
 
 namespace {
@@ -27,7 +29,7 @@ uint32_t at(const std::vector<uint32_t>& px, int n, int x, int y) {
 TEST(WindowRect, CentredAndBoundedByTheScreen) {
     struct Case {
         int w, h;
-        tv::WindowRect want;
+        tv::Rect want;
     } cases[] = {
         {1280, 900, {20, 40, 1240, 820}},    // exactly fits the largest size
         {1920, 1080, {340, 130, 1240, 820}}, // capped and centred
@@ -35,9 +37,9 @@ TEST(WindowRect, CentredAndBoundedByTheScreen) {
         {1025, 769, {20, 40, 985, 689}},     // odd margins are halved toward zero
     };
     for (const Case& c : cases) {
-        const tv::WindowRect r = tv::mainWindowRect(c.w, c.h);
-        EXPECT_EQ(r.left, c.want.left) << c.w << "x" << c.h;
-        EXPECT_EQ(r.top, c.want.top) << c.w << "x" << c.h;
+        const tv::Rect r = tv::mainWindowRect({0, 0, c.w, c.h});
+        EXPECT_EQ(r.x, c.want.x) << c.w << "x" << c.h;
+        EXPECT_EQ(r.y, c.want.y) << c.w << "x" << c.h;
         EXPECT_EQ(r.width, c.want.width) << c.w << "x" << c.h;
         EXPECT_EQ(r.height, c.want.height) << c.w << "x" << c.h;
     }
@@ -279,6 +281,31 @@ TEST_F(MainWindow, ClipboardHookPutsUnicodeText) {
     state = 2;
     holder.join();
     EXPECT_EQ(clipboardText(), tv::toWide(report));
+}
+
+TEST_F(MainWindow, OpenFolderWaitsForTheWindowProcedure) {
+    // Called inside a page-message handler: the shell must not run there, so
+    // the hook only queues the folder for the window procedure.
+    pumpUntil([] { return false; }, 100);
+    tv::hostHooks().openFolder("C:\\Tarnveil\\scans");
+    MSG msg{};
+    ASSERT_TRUE(
+        PeekMessageW(&msg, hwnd, tv::kOpenFolderMessage, tv::kOpenFolderMessage, PM_REMOVE));
+    const std::unique_ptr<std::wstring> folder(reinterpret_cast<std::wstring*>(msg.lParam));
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(*folder, L"C:\\Tarnveil\\scans");
+}
+
+TEST(GuardedCall, ExceptionsAreLoggedAndTheFallbackReturned) {
+    const size_t before = logMessages(logPath()).size();
+    EXPECT_EQ(tv::guardedCall("test edge", 7, [] { return 1; }), 1);
+    EXPECT_EQ(tv::guardedCall("test edge", 7, []() -> int { throw std::runtime_error("boom"); }),
+              7);
+    EXPECT_EQ(tv::guardedCall("test edge", 7, []() -> int { throw 42; }), 7);
+    const auto log = logMessages(logPath());
+    ASSERT_EQ(log.size(), before + 2);
+    EXPECT_EQ(log[before], "exception in test edge: boom");
+    EXPECT_EQ(log[before + 1], "exception in test edge: unknown exception");
 }
 
 std::atomic<int> gCancelAtDestroy{-1};

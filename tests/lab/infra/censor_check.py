@@ -111,6 +111,15 @@ EXPECTED = {
                           "1.1.1.1/xgoogle.com": "timeout", "8.8.8.8/dns.google": "timeout",
                           "udp_1.1.1.1": "silence", "udp_8.8.8.8": "silence",
                           "udp_9.9.9.9": "silence"}),
+    "sni-block": expect(**sni_cut("reset")),
+    # Only allowed names pass, whatever the address; no name at all does not.
+    "sni-allow": expect(**{k: "silence" for k in (
+        "google", "ya.ru-addr/google", "1.1.1.1/none", "1.1.1.1/example.com",
+        "1.1.1.1/xgoogle.com", "8.8.8.8/dns.google", "blocked", "ok.lab.test")}),
+    "edns-block": expect(**{"8.8.8.8/dns.google": "silence"}),
+    # OpenSSL's hellos carry no ALPS; short connections fit in the throttle's burst.
+    "fp-chrome": OPEN,
+    "throttle": OPEN,
     # Combined: the name rules still act on the addresses the allow-list lets through.
     "allowlist sni-rst": expect(**dict(ALLOW, **{"ya.ru-addr/google": "reset"})),
     # Explicit lists replace the defaults.

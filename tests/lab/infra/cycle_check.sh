@@ -29,7 +29,8 @@ check_gone() {
   ip netns list | grep -q '^tv-' && { fail "$what: namespace left: $(ip netns list | grep '^tv-' | tr '\n' ' ')"; left=1; }
   compgen -G "/etc/netns/tv-*" >/dev/null && { fail "$what: /etc/netns/tv-* left"; left=1; }
   [ -e "$run" ] && { fail "$what: $run left"; left=1; }
-  p="$(grep -lzxF -f <(printf "%s\n" "$here/labd.py") /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3 | tr '\n' ' ')"
+  p="$(grep -lzxF -f <(printf "%s\n" "$here/labd.py" "$here/labdelay.py" "$run/certs/sserver.lab.test.pem") \
+    /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3 | tr '\n' ' ')"
   [ -n "$p" ] && { fail "$what: lab server left: $p"; left=1; }
   for i in $inodes; do
     p="$(stat -L -c '%i %n' /proc/[0-9]*/ns/net 2>/dev/null | awk -v i="$i" '$1 == i {print $2}')"
@@ -61,6 +62,9 @@ bash "$lab" up >/dev/null && bash "$lab" exec dig +short +time=2 +tries=1 ya.ru 
 # (nothing to do) and a down of a half-made lab.
 ip netns exec tv-client sleep 300 </dev/null >/dev/null 2>&1 &
 straggler=$!
+# The delay queue and s_server run beside the main server: down ends them too.
+bash "$lab" censor delay=5 >/dev/null || fail "censor delay=5"
+pgrep -f "$here/labdelay.py" >/dev/null || fail "no delay queue running"
 inodes="$(ns_inodes)"
 bash "$lab" down >/dev/null || fail "down failed"
 # Compare the normal namespace with itself before any lab existed: take the

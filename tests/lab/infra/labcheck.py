@@ -64,12 +64,16 @@ def run(cmd, timeout=20):
 # ---------------------------------------------------------------- DNS
 
 
-def dns_query(server, name, qtype=1, qid=0x5AA5, timeout=2.0):
-    """Sends one query; returns (reply bytes, sender) or (None, None) on silence."""
+def dns_message(name, qtype=1, qid=0x5AA5):
     q = struct.pack(">HHHHHH", qid, 0x0100, 1, 0, 0, 0)
     for label in name.split("."):
         q += bytes([len(label)]) + label.encode()
-    q += b"\0" + struct.pack(">HH", qtype, 1)
+    return q + b"\0" + struct.pack(">HH", qtype, 1)
+
+
+def dns_query(server, name, qtype=1, qid=0x5AA5, timeout=2.0):
+    """Sends one query; returns (reply bytes, sender) or (None, None) on silence."""
+    q = dns_message(name, qtype, qid)
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.settimeout(timeout)
     try:
@@ -156,10 +160,10 @@ def connect(addr, port=443, timeout=3.0):
     return s
 
 
-def handshake(addr, sni, verify=False, timeout=3.0, ctx=None):
+def handshake(addr, sni, verify=False, timeout=3.0, ctx=None, port=443):
     """A completed TLS client connection (ssl.SSLSocket); raises on failure."""
     ctx = ctx or client_context(verify)
-    s = connect(addr, timeout=timeout)
+    s = connect(addr, port, timeout=timeout)
     try:
         return ctx.wrap_socket(s, server_hostname=sni or None)
     except BaseException:
@@ -345,3 +349,65 @@ class Capture:
 
     def close(self):
         self.s.close()
+
+
+# ---------------------------------------------------------------- HTTP and hand-made hellos
+
+
+def read_response(f):
+    """One HTTP/1.1 response from a binary file object: (status line, headers
+    with lower-case names, body), or None at the end of the stream."""
+    status = f.readline()
+    if not status:
+        return None
+    headers = {}
+    while True:
+        line = f.readline().decode("latin-1").strip()
+        if not line:
+            break
+        k, _, v = line.partition(":")
+        headers[k.strip().lower()] = v.strip()
+    return status.decode("latin-1").strip(), headers, f.read(int(headers["content-length"]))
+
+
+def request(method, host, path="/", body=b"", close=False, headers=()):
+    head = "%s %s HTTP/1.1\r\nHost: %s\r\n" % (method, path, host)
+    if body or method == "POST":
+        head += "Content-Length: %d\r\n" % len(body)
+    for h in headers:
+        head += h + "\r\n"
+    if close:
+        head += "Connection: close\r\n"
+    return head.encode() + b"\r\n" + body
+
+
+def add_extension(hello, ext_type, data, first=False):
+    """A ClientHello record with one more extension, at the end of the list or
+    (first) at its front. Every length field is rebuilt."""
+    body = hello[9:]  # record header (5) and handshake header (4) off
+    pos = 2 + 32
+    pos += 1 + body[pos]                                          # session id
+    pos += 2 + struct.unpack(">H", body[pos:pos + 2])[0]          # cipher suites
+    pos += 1 + body[pos]                                          # compression
+    exts = body[pos + 2:]
+    ext = struct.pack(">HH", ext_type, len(data)) + data
+    exts = ext + exts if first else exts + ext
+    body = body[:pos] + struct.pack(">H", len(exts)) + exts
+    hs = b"\x01" + struct.pack(">I", len(body))[1:] + body
+    return hello[:3] + struct.pack(">H", len(hs)) + hs
+
+
+def after_bytes(addr, data, wait=1.5):
+    """Like after_hello, for hand-made bytes."""
+    s = connect(addr)
+    try:
+        s.sendall(data)
+        s.settimeout(wait)
+        try:
+            return "data" if s.recv(65536) else "eof"
+        except ConnectionResetError:
+            return "reset"
+        except socket.timeout:
+            return "silence"
+    finally:
+        s.close()

@@ -1,9 +1,0 @@
-#include "app/startup.h"
-
-#include <csignal>
-
-namespace tv {
-
-void initPlatformRuntimes() { std::signal(SIGPIPE, SIG_IGN); }
-
-} // namespace tv

@@ -1,0 +1,11 @@
+#include "base/runtime.h"
+
+#include <csignal>
+
+namespace tv {
+
+void initPlatformRuntimes() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+} // namespace tv

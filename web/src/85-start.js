@@ -1,0 +1,49 @@
+(function () {
+'use strict';
+
+const {$$, DOM_DEFAULT, MX_IPS_DEFAULT, MX_SNIS_DEFAULT, S, WHITE_BASE, analyzeMx, buildReport,
+  byId, calcStatus, compare, fillFromDomains, makeSnapshot, onAutoToggle, onFileClick, onMsg,
+  post, renderFiles, renderHelp, saveSnapshot, showTab, startBasics, startDomains, startMatrix} = TV;
+
+// ---------------------------------------------------------------------------
+// Start-up
+// ---------------------------------------------------------------------------
+
+$$('.tab').forEach(b => b.addEventListener('click', () => showTab(b.dataset.v)));
+$$('.stopBtn').forEach(b => b.addEventListener('click', () => post('cancel')));
+byId('btnBasics').addEventListener('click', startBasics);
+byId('btnDom').addEventListener('click', startDomains);
+// The transfer test reads on after the HTTP answer: it needs the HTTP check.
+byId('domHttp').addEventListener('change', () => { byId('domXfer').disabled = !byId('domHttp').checked; });
+byId('autoOn').addEventListener('change', onAutoToggle);
+byId('btnMx').addEventListener('click', startMatrix);
+byId('btnMxFill').addEventListener('click', fillFromDomains);
+byId('btnSnap').addEventListener('click', () => saveSnapshot(byId('snapLabel').value.trim()));
+byId('btnCopy').addEventListener('click', () => post('copy', buildReport()));
+byId('btnRefresh').addEventListener('click', () => post('list'));
+byId('btnFolder').addEventListener('click', () => post('openfolder'));
+byId('btnCmp').addEventListener('click', compare);
+byId('fileList').addEventListener('click', onFileClick);
+byId('timeline').addEventListener('click', TV.onTimelineClick);
+byId('timeline').addEventListener('keydown', TV.onTimelineKey);
+
+if (window.chrome && window.chrome.webview) {
+  window.chrome.webview.addEventListener('message', e => onMsg(e && e.data));
+}
+
+renderHelp();
+byId('domList').value = DOM_DEFAULT;
+byId('mxIps').value = MX_IPS_DEFAULT;
+byId('mxSnis').value = MX_SNIS_DEFAULT;
+renderFiles();
+
+// Test builds of the harness set window.__tvTest before the page loads; the
+// page then hands over its pure rules. Nothing is exposed otherwise.
+if (window.__tvTest && typeof window.__tvTest === 'object') {
+  window.__tvTest.api = {S: S, calcStatus: calcStatus, analyzeMx: analyzeMx, makeSnapshot: makeSnapshot,
+    buildReport: buildReport, WHITE_BASE: WHITE_BASE};
+}
+
+post('ready');
+
+})();
