@@ -164,7 +164,7 @@ int32_t readInt32(std::string_view field) {
     return static_cast<int32_t>(value);
 }
 
-std::vector<ProbeJob> parseJobList(std::string_view list) {
+std::vector<ProbeJob> parseJobList(std::string_view list, size_t limit) {
     std::string repaired;
     if (!isWellFormedUtf8(list)) {
         repaired = toValidUtf8(list);
@@ -172,7 +172,7 @@ std::vector<ProbeJob> parseJobList(std::string_view list) {
     }
     std::vector<ProbeJob> jobs;
     size_t start = 0;
-    while (start <= list.size() && jobs.size() < kMaxJobs) {
+    while (start <= list.size() && jobs.size() < limit) {
         size_t lf = list.find('\n', start);
         if (lf == std::string_view::npos)
             lf = list.size();

@@ -176,7 +176,7 @@ inline constexpr size_t kMaxJobs = 3000;
 // a line without '|' gives host = sni = the line; otherwise host = trimmed
 // text before the first '|', sni = trimmed rest (may be empty, may hold more
 // '|'). Lines with an empty host give no job and take no index. Parsing stops
-// silently once kMaxJobs jobs are taken. Ill-formed UTF-8 becomes U+FFFD.
-std::vector<ProbeJob> parseJobList(std::string_view list);
+// silently once `limit` jobs are taken. Ill-formed UTF-8 becomes U+FFFD.
+std::vector<ProbeJob> parseJobList(std::string_view list, size_t limit = kMaxJobs);
 
 } // namespace tv

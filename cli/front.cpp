@@ -1,6 +1,7 @@
 #include "cli/front.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +25,8 @@
 #include "bridge/protocol.h"
 #include "bridge/state.h"
 #include "bridge/ui_sink.h"
+#include "base/identity.h"
+#include "cli/history.h"
 #include "cli/json.h"
 #include "cli/platform.h"
 #include "cli/render.h"
@@ -44,6 +47,8 @@ constexpr const char* kUsage = R"(Использование: tarnveil-cli КО�
                                "#" = комментарий)
   basics                       базовый тест сети и данные о выходе в интернет
   scan [ФАЙЛ|-]                сырые задания, строка = host|sni
+  report СНИМОК                текстовый отчёт сохранённого снимка (путь или имя файла в папке scans)
+  compare A B                  сравнить два снимка: что изменилось от A к B
 
 Параметры:
   --threads N      потоков (domains, matrix: 16; scan: 8), 1..48
@@ -62,6 +67,7 @@ constexpr const char* kUsage = R"(Использование: tarnveil-cli КО�
   --json           только UI-сообщения (res, net, ipinfo, done), по одному JSON в строке
   --save [МЕТКА]   сохранить снимок в папку scans (его видит вкладка «История»)
   --help           эта справка
+  --version        версия программы
 
 Коды выхода: 0 — скан прошёл; 1 — снимок не сохранён; 2 — неверный вызов или нечитаемый ввод;
 3 — ничего не прошло.
@@ -113,6 +119,8 @@ struct Options {
     bool save = false;
     std::string label;
     bool help = false;
+    bool version = false;
+    std::string file2; // compare: the second snapshot
 };
 
 struct UsageError {
@@ -152,6 +160,8 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
         };
         if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--json") {
             o.json = true;
         } else if (a == "--no-http") {
@@ -197,17 +207,23 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
         } else if (!o.haveFile) {
             o.file = a;
             o.haveFile = true;
+        } else if (o.command == "compare" && o.file2.empty()) {
+            o.file2 = a;
         } else {
             return UsageError{"лишний аргумент " + a};
         }
     }
-    if (o.help)
+    if (o.help || o.version)
         return std::nullopt;
     if (o.command.empty())
         return UsageError{"не указана команда"};
     if (o.command != "domains" && o.command != "matrix" && o.command != "basics" &&
-        o.command != "scan")
+        o.command != "scan" && o.command != "report" && o.command != "compare")
         return UsageError{"неизвестная команда " + o.command};
+    if (o.command == "report" && !o.haveFile)
+        return UsageError{"report: нужен файл снимка"};
+    if (o.command == "compare" && o.file2.empty())
+        return UsageError{"compare: нужны два файла снимков, A и B"};
     if (o.haveFile && (o.command == "matrix" || o.command == "basics"))
         return UsageError{"команда " + o.command + " не принимает файл"};
     if (o.command == "matrix" && (o.ips.empty() || o.snis.empty()))
@@ -215,18 +231,31 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
     return std::nullopt;
 }
 
-std::optional<std::string> readInput(const std::string& path) {
+// Reads a whole input file ("-": standard input). On failure `why` says
+// what stands in the way.
+std::optional<std::string> readInput(const std::string& path, std::string* why = nullptr) {
     std::stringstream ss;
     if (path == "-") {
         ss << std::cin.rdbuf();
         return ss.str();
     }
+    const auto fail = [&](const char* reason) -> std::optional<std::string> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    std::error_code ec;
+    const auto st = std::filesystem::status(u8path(path), ec);
+    if (st.type() == std::filesystem::file_type::not_found)
+        return fail("нет такого файла");
+    if (st.type() == std::filesystem::file_type::directory)
+        return fail("это папка, а не файл");
     std::ifstream in(u8path(path), std::ios::binary);
     if (!in)
-        return std::nullopt;
+        return fail("нет доступа");
     ss << in.rdbuf();
     if (in.bad())
-        return std::nullopt;
+        return fail("ошибка чтения");
     std::string s = ss.str();
     if (s.rfind("\xEF\xBB\xBF", 0) == 0)
         s.erase(0, 3);
@@ -241,6 +270,67 @@ void out(const std::string& s) {
 void err(const std::string& s) {
     std::fwrite(s.data(), 1, s.size(), stderr);
     std::fflush(stderr);
+}
+
+// Reads an input file or says why it cannot (exit code 2 follows).
+std::optional<std::string> readInputOrSay(const std::string& path) {
+    std::string why;
+    auto t = readInput(path, &why);
+    if (!t)
+        err("tarnveil-cli: не удалось прочитать файл " + toPrintable(path) +
+            (why.empty() ? "" : ": " + why) + "\n");
+    return t;
+}
+
+// Multi-line text for the terminal: each line made printable.
+void outLines(const std::string& text) {
+    std::string shown;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t lf = text.find('\n', start);
+        if (lf == std::string::npos)
+            lf = text.size();
+        shown += toPrintable(std::string_view(text).substr(start, lf - start)) + "\n";
+        start = lf + 1;
+    }
+    out(shown);
+}
+
+// A saved snapshot: a path, or the name of a file in the scans folder.
+struct LoadedSnapshot {
+    Json json;
+    std::string name; // the file name, as History lists it
+    std::string when; // its local time, "?" when unreadable
+};
+
+std::optional<LoadedSnapshot> loadSnapshot(const std::string& arg) {
+    std::string path = arg;
+    std::error_code ec;
+    if (!std::filesystem::exists(u8path(path), ec) &&
+        arg.find_first_of("/\\") == std::string::npos) {
+        const std::string inScans = joinPath(joinPath(executableDir(), "scans"), arg);
+        if (std::filesystem::exists(u8path(inScans), ec))
+            path = inScans;
+    }
+    const auto t = readInputOrSay(path);
+    if (!t)
+        return std::nullopt;
+    auto j = parseJson(*t);
+    if (!j || j->type != Json::Type::Object) {
+        err("tarnveil-cli: " + toPrintable(arg) + " — не снимок: ожидался JSON-объект\n");
+        return std::nullopt;
+    }
+    const auto u8 = u8path(path).filename().u8string();
+    LoadedSnapshot s{std::move(*j), std::string(u8.begin(), u8.end()), "?"};
+    if (const auto at = parseIsoTime(s.json.getString("created")))
+        s.when = localDateTime(*at);
+    return s;
+}
+
+// The job cap took only the first kMaxJobs lines.
+void droppedNotice(size_t dropped) {
+    err("tarnveil-cli: заданий больше " + std::to_string(kMaxJobs) + " — взяты первые " +
+        std::to_string(kMaxJobs) + ", отброшено строк: " + std::to_string(dropped) + "\n");
 }
 
 // Sends one page command and collects every UI message until the `done` of
@@ -368,17 +458,33 @@ int runCli(const std::vector<std::string>& args) {
         out(kUsage);
         return kExitOk;
     }
+    if (o.version) {
+        out("tarnveil-cli " + std::string(kVersion) + "\n");
+        return kExitOk;
+    }
+    if (o.command == "report" || o.command == "compare") {
+        const auto a = loadSnapshot(o.file);
+        if (!a)
+            return kExitUsage;
+        if (o.command == "report") {
+            outLines(snapshotReport(a->json, a->when));
+            return kExitOk;
+        }
+        const auto b = loadSnapshot(o.file2);
+        if (!b)
+            return kExitUsage;
+        outLines(compareReport(a->json, a->name, a->when, b->json, b->name, b->when));
+        return kExitOk;
+    }
 
     // Inputs first: bad input ends the run before anything is started.
     std::string listText;
     std::string ipsText, snisText;
     if (o.command == "domains" || o.command == "scan") {
         if (o.haveFile) {
-            auto t = readInput(o.file);
-            if (!t) {
-                err("tarnveil-cli: не удалось прочитать файл " + toPrintable(o.file) + "\n");
+            auto t = readInputOrSay(o.file);
+            if (!t)
                 return kExitUsage;
-            }
             listText = *t;
         } else if (o.command == "domains") {
             listText = std::string(embeddedList("domains"));
@@ -387,16 +493,12 @@ int runCli(const std::vector<std::string>& args) {
             listText = t ? *t : std::string();
         }
     } else if (o.command == "matrix") {
-        auto a = readInput(o.ips);
-        if (!a) {
-            err("tarnveil-cli: не удалось прочитать файл " + toPrintable(o.ips) + "\n");
+        auto a = readInputOrSay(o.ips);
+        if (!a)
             return kExitUsage;
-        }
-        auto b = readInput(o.snis);
-        if (!b) {
-            err("tarnveil-cli: не удалось прочитать файл " + toPrintable(o.snis) + "\n");
+        auto b = readInputOrSay(o.snis);
+        if (!b)
             return kExitUsage;
-        }
         ipsText = *a;
         snisText = *b;
     }
@@ -420,6 +522,10 @@ int runCli(const std::vector<std::string>& args) {
         if (rows.empty()) {
             err("tarnveil-cli: в списке нет ни одного домена\n");
             return kExitUsage;
+        }
+        if (rows.size() > kMaxJobs) {
+            droppedNotice(rows.size() - kMaxJobs);
+            rows.resize(kMaxJobs);
         }
         std::vector<std::string> jobs;
         for (const auto& row : rows)
@@ -464,6 +570,8 @@ int runCli(const std::vector<std::string>& args) {
         return conclude(run, o);
     }
     // scan: raw host|sni lines, parsed by the bridge exactly as the page's jobs are.
+    if (const size_t all = parseJobList(listText, SIZE_MAX).size(); all > kMaxJobs)
+        droppedNotice(all - kMaxJobs);
     ScanRun run(r, o.hello != "lib");
     collect(run, scanCommand("scan", timeout, threads, o.http, xfer, listText, o.hello, o.repeat,
                              o.dnsCheck));

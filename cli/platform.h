@@ -1,6 +1,7 @@
 // What the front needs from the operating system.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tv::cli {
@@ -10,6 +11,7 @@ bool stderrIsTerminal();
 void installInterruptHandler(); // Ctrl-C → requestInterrupt()
 std::string localStamp();       // YYYYMMDD_HHMMSS, local time
 std::string utcIsoNow();        // 2025-01-31T09:42:05.123Z
+std::string localDateTime(int64_t epochSeconds); // 31.01.2025, 12:42:05, local time
 void prepareConsole();          // UTF-8 output where the console needs it
 
 } // namespace tv::cli

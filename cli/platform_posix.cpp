@@ -47,6 +47,16 @@ std::string utcIsoNow() {
     return out;
 }
 
+std::string localDateTime(int64_t epochSeconds) {
+    const std::time_t t = static_cast<std::time_t>(epochSeconds);
+    std::tm tm{};
+    if (!localtime_r(&t, &tm))
+        return "?";
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%d.%m.%Y, %H:%M:%S", &tm);
+    return buf;
+}
+
 void prepareConsole() {}
 
 } // namespace tv::cli

@@ -43,6 +43,19 @@ std::string utcIsoNow() {
     return buf;
 }
 
+std::string localDateTime(int64_t epochSeconds) {
+    // FILETIME counts 100 ns from 1601-01-01.
+    const uint64_t ticks = (static_cast<uint64_t>(epochSeconds) + 11644473600ULL) * 10000000ULL;
+    FILETIME ft{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME utc{}, local{};
+    if (!FileTimeToSystemTime(&ft, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return "?";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02u.%02u.%04u, %02u:%02u:%02u", local.wDay, local.wMonth,
+                  local.wYear, local.wHour, local.wMinute, local.wSecond);
+    return buf;
+}
+
 void prepareConsole() {
     SetConsoleOutputCP(CP_UTF8);
     SetConsoleCP(CP_UTF8);

@@ -46,6 +46,12 @@ std::string shown(const Json& m, const std::string& key) {
     return toPrintable(m.getString(key));
 }
 
+// A number field of a message; -1 when absent or not a number.
+double number(const Json& m, const std::string& key) {
+    const Json* n = m.get(key);
+    return n && n->type == Json::Type::Number ? n->num : -1.0;
+}
+
 // The basic test's steps: twelve checks, the encrypted ones, the lookup.
 constexpr size_t kBasicsSteps = 12 + kBasicSecureChecks + 1;
 
@@ -349,6 +355,17 @@ void DomainRun::finish() {
                                           : st.k == "dead" ? "blocked"
                                                            : "",
                                           st.txt));
+    std::vector<DomainProbe> probes;
+    for (const auto& [idx, res] : results_)
+        probes.push_back({rows_[idx].group, res.getString("dns"), res.getString("tcp"),
+                          number(res, "tcpMs")});
+    const bool vpn = vpnSuspect({}, probes), dns = dnsSuspect(probes);
+    if (vpn || dns)
+        r_.line("");
+    if (vpn)
+        r_.line(r_.verdictColour("partial", stripTags(kVpnWarning)));
+    if (dns)
+        r_.line(r_.verdictColour("partial", stripTags(kDnsWarning)));
     // Rows whose tries disagreed count apart from the steady ones.
     std::vector<std::string> unstable;
     for (const auto& [idx, res] : results_)
@@ -564,6 +581,16 @@ void BasicsRun::onMessage(const Json& m, const std::string& raw) {
 
 void BasicsRun::finish() {
     r_.endProgress();
+    if (r_.json())
+        return;
+    std::vector<BasicRow> rows;
+    for (const auto& raw : basics_)
+        if (const auto m = parseJson(raw))
+            rows.push_back({m->getString("group"), m->getString("state"), number(*m, "ms")});
+    if (vpnSuspect(rows, {})) {
+        r_.line("");
+        r_.line(r_.verdictColour("partial", stripTags(kVpnWarning)));
+    }
 }
 
 bool BasicsRun::anyPassed() const {

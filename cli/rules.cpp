@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <random>
+#include <string_view>
 
 namespace tv::cli {
 namespace {
@@ -399,17 +400,53 @@ std::vector<MatrixNote> analyzeMatrix(const std::vector<std::string>& ips,
     return notes;
 }
 
+bool vpnSuspect(const std::vector<BasicRow>& basics, const std::vector<DomainProbe>& rows) {
+    std::vector<double> t;
+    for (const auto& n : basics)
+        if (n.group.rfind("TCP:443", 0) == 0 && n.state == "ok" && n.ms >= 0)
+            t.push_back(n.ms);
+    for (const auto& x : rows)
+        if (x.tcp == "ok" && x.tcpMs >= 0 && x.dns != "skip")
+            t.push_back(x.tcpMs);
+    if (t.size() < 3)
+        return false;
+    const auto fast = std::count_if(t.begin(), t.end(), [](double v) { return v <= 3; });
+    return static_cast<size_t>(fast) * 10 >= t.size() * 9;
+}
+
+bool dnsSuspect(const std::vector<DomainProbe>& rows) {
+    int nx = 0, ok = 0;
+    for (const auto& r : rows) {
+        if (r.group != "ru" && r.group != "cloud" && r.group != "host")
+            continue;
+        nx += r.dns == "nx";
+        ok += r.dns == "ok";
+    }
+    return nx >= 3 && ok >= 1;
+}
+
 std::string stripTags(const std::string& html) {
+    static constexpr std::string_view kTags[] = {"<b>", "</b>", "</span>"};
     std::string out;
     out.reserve(html.size());
     for (size_t i = 0; i < html.size(); ++i) {
-        if (html.compare(i, 3, "<b>") == 0) {
-            i += 2;
-        } else if (html.compare(i, 4, "</b>") == 0) {
-            i += 3;
-        } else {
-            out += html[i];
+        bool cut = false;
+        for (const auto tag : kTags)
+            if (html.compare(i, tag.size(), tag) == 0) {
+                i += tag.size() - 1;
+                cut = true;
+                break;
+            }
+        if (cut)
+            continue;
+        if (html.compare(i, 6, "<span ") == 0) {
+            const size_t end = html.find('>', i);
+            if (end != std::string::npos) {
+                i = end;
+                continue;
+            }
         }
+        out += html[i];
     }
     return out;
 }

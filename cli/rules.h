@@ -131,7 +131,36 @@ std::vector<MatrixNote> analyzeMatrix(const std::vector<std::string>& ips,
                                       const std::set<std::string>& white,
                                       const std::string& randomName = {});
 
-// Removes the page's <b>…</b> tags for plain output.
+// What the warnings read of the basic test's rows and the domain rows.
+struct BasicRow {
+    std::string group, state;
+    double ms = -1; // -1: no time
+};
+struct DomainProbe {
+    std::string group, dns, tcp;
+    double tcpMs = -1;
+};
+
+// Something local (a VPN, proxy or TUN) answers for the outside: at least
+// three successful TCP connects to outside addresses, nine in ten of them in
+// 3 ms or less. The connects are the basic test's "TCP:443" rows in state ok
+// and the domain rows with tcp ok whose name went through DNS.
+bool vpnSuspect(const std::vector<BasicRow>& basics, const std::vector<DomainProbe>& rows);
+// The system resolver says "no such domain" for well-known names: of the
+// rows in the groups ru, cloud and host, at least three nx and one ok.
+bool dnsSuspect(const std::vector<DomainProbe>& rows);
+
+inline constexpr const char* kVpnWarning =
+    "<b>Похоже, активен VPN / прокси / TUN.</b> TCP-соединения с внешними адресами "
+    "устанавливаются за 0–3 мс — так не бывает без локального перехвата трафика. Скан сейчас "
+    "проверяет твой VPN, а не оператора. <b>Отключи VPN (v2rayN, Hiddify, sing-box и т.п.) и "
+    "повтори</b>, иначе эталон получится ложным.";
+inline constexpr const char* kDnsWarning =
+    "<b>Системный DNS отдаёт «домен не найден» для известных сайтов</b>, а другие домены в это "
+    "же время резолвятся. Это сбой или фильтрация DNS у оператора, а не блок по IP. Строки с "
+    "<span class=\"chip nx\">nx</span> не говорят, режется ли сам адрес.";
+
+// Removes the page's markup (<b>, <span …> and their ends) for plain output.
 std::string stripTags(const std::string& html);
 
 } // namespace tv::cli

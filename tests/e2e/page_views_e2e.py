@@ -558,6 +558,26 @@ def test_snapshots(opts):
         check("1.1.1.1: noSNI=OK ya.ru=OK vk.com=OK google.com=DPI youtube.com=DPI" in lines,
               "the matrix line of 1.1.1.1")
 
+        # tarnveil-cli reads the window's snapshots back: the report of B is the
+        # window's report after the line with the time; the comparison counts
+        # what the History view counted.
+        cli_env = dict(os.environ, NO_COLOR="1")
+        r = subprocess.run([cli, "report", names["sni"]], cwd=run.dir, capture_output=True,
+                           text=True, timeout=60, env=cli_env)
+        got = r.stdout.rstrip("\n").split("\n")
+        check(r.returncode == 0 and got[1:] == lines[1:],
+              "tarnveil-cli report of B is the window's report (rc %d; first difference: %s)" % (
+                  r.returncode, next(((a, b) for a, b in zip(got[1:], lines[1:]) if a != b),
+                                     (len(got), len(lines)))))
+        check(re.fullmatch(r"Tarnveil 1\.0\.0 \| \d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d \| sni", got[0]) is not None,
+              "its first line has the snapshot's local time and label (got %r)" % got[0])
+        r = subprocess.run([cli, "compare", names["open"], names["sni"]], cwd=run.dir,
+                           capture_output=True, text=True, timeout=60, env=cli_env)
+        cmp_lines = r.stdout.split("\n")
+        check(r.returncode == 0 and [l for l in cmp_lines if ": изменилось " in l] == heads and
+              cmp_lines[0] == "A: " + STATUS_OPEN and cmp_lines[2] == "B: " + STATUS_WL,
+              "tarnveil-cli compare counts what History counted (rc %d, %r)" % (r.returncode, r.stdout[:400]))
+
         # A snapshot of tarnveil-cli, beside the window's program: same scans/.
         lst = os.path.join(run.dir, "cli-list.txt")
         with open(lst, "w", encoding="utf-8") as f:

@@ -23,6 +23,11 @@ foreach(mode open allowlist sni-rst ip-block freeze-down freeze-up freeze thrott
   set_tests_properties(${_cli_prefix}_${mode} PROPERTIES LABELS ${_cli_label} RESOURCE_LOCK tv_lab TIMEOUT 600)
 endforeach()
 
+# The open network with 20 ms each way.
+add_test(NAME ${_cli_prefix}_delay
+         COMMAND ${_in_lab} --censor delay=20 -- ${_cli_env} /usr/bin/python3 ${_cli_test} delay ${_cli_args})
+set_tests_properties(${_cli_prefix}_delay PROPERTIES LABELS ${_cli_label} RESOURCE_LOCK tv_lab TIMEOUT 300)
+
 # A server of the test's own in the client namespace, with a hostile certificate.
 add_test(NAME ${_cli_prefix}_hostile
          COMMAND ${_in_lab} --censor open -- ${_cli_env} /usr/bin/python3 ${_cli_test} hostile ${_cli_args})

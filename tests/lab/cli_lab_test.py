@@ -4,7 +4,7 @@
 Usage: cli_lab_test.py MODE --cli PROGRAM [--wrapper SCRIPT]
 MODE names the censor mode the lab is in (in-lab.sh sets it): open, allowlist,
 sni-rst, ip-block, edns-block, dns-stub, udp53-redirect, flaky, sni-block,
-sni-allow; or `usage` for the
+sni-allow, delay; or `usage` for the
 checks of bad input (no network).
 The program is copied into a fresh directory first, so its scans/ and
 probe.log are this test's own.
@@ -29,6 +29,10 @@ XFER_RES_KEYS = ["xfer", "down", "downBytes", "downMs", "downKbps", "up", "upByt
                  "upKbps", "upAcks"]
 XFER_SNAP_KEYS = ["xfer", "down", "downBytes", "downKbps", "up", "upBytes", "upKbps"]
 FOREIGN = ("198.19.", "1.1.1.1", "8.8.8.8", "9.9.9.9")
+
+
+VPN_WARNING = "Похоже, активен VPN / прокси / TUN."
+DNS_WARNING = "Системный DNS отдаёт «домен не найден» для известных сайтов"
 
 
 def res_lines(out):
@@ -146,6 +150,36 @@ class OpenMode(unittest.TestCase):
                                     stdin=b"short.lab.test|short.lab.test\n")
         self.assertEqual(rc, 0, err)
         self.assertEqual([m["xfer"] for m in res_lines(out)], ["short"])
+
+    def test_warnings_of_a_local_interceptor_and_of_dns_nx(self):
+        # The lab answers in well under a millisecond: as a VPN on this machine would.
+        rc, out, err = self.cli.run("basics", "--timeout", "1500")
+        self.assertEqual(rc, 0, err)
+        self.assertIn(VPN_WARNING, out)
+        rc, out, err = self.cli.run("domains", "-", "--timeout", "1500", stdin=(
+            "# [ru] r\nya.ru\nnx.lab.test\nnx.lab.test\n# [cloud] c\nnx.lab.test\n").encode())
+        self.assertEqual(rc, 0, err)
+        self.assertIn(DNS_WARNING, out)
+        self.assertNotIn(VPN_WARNING, out)  # one connect is too few to tell
+
+    def test_report_and_compare_of_saved_snapshots(self):
+        for label in ("a", "b"):
+            rc, out, err = self.cli.run("scan", "-", "--timeout", "1500", "--save", label,
+                                        stdin=b"ok.lab.test\nrst.lab.test\n")
+            self.assertIn(rc, (0, 3), err)
+        a, b = self.cli.scans()
+        rc, out, err = self.cli.run("report", a)  # a name in the scans folder
+        self.assertEqual(rc, 0, err)
+        lines = out.splitlines()
+        self.assertRegex(lines[0], r"^Tarnveil \d+\.\d+\.\d+ \| \d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d \| a$")
+        self.assertTrue(lines[1].startswith("Статус: "), out)
+        self.assertIn("[custom] ok.lab.test -> ПРОХОДИТ (ip ", out)
+        self.assertIn("[custom] rst.lab.test -> ", out)
+        rc, out, err = self.cli.run("compare", os.path.join(self.cli.dir, "scans", a), b)
+        self.assertEqual(rc, 0, err)
+        self.assertTrue(out.startswith("A: "), out)
+        self.assertIn("\nB: ", out)
+        self.assertIn("Домены: изменилось ", out)
 
     def test_basics(self):
         rc, out, err = self.cli.run("basics", "--json", "--timeout", "1500")
@@ -387,6 +421,16 @@ class Udp53RedirectMode(unittest.TestCase):
         self.assertIn("Перехват: " + ", ".join(UDP_ROWS), out)
 
 
+class DelayMode(unittest.TestCase):
+    """Every packet 20 ms late each way: a real network's latency."""
+
+    def test_no_vpn_warning_over_a_real_round_trip(self):
+        rc, out, err = Cli(ARGS.cli, ARGS.wrapper).run("basics", "--timeout", "1500")
+        self.assertEqual(rc, 0, err)
+        self.assertRegex(out, r"TCP:443.* ok +\d{2,} ")
+        self.assertNotIn(VPN_WARNING, out)
+
+
 class Usage(unittest.TestCase):
     """Bad input ends before anything is probed: no lab needed."""
 
@@ -417,6 +461,23 @@ class Usage(unittest.TestCase):
         ips = self.cli.write("ips.txt", "\n".join("10.0.%d.%d" % (i // 250, i % 250) for i in range(61)))
         snis = self.cli.write("snis.txt", "\n".join("s%d.example" % i for i in range(50)))
         self.check(["matrix", "--ips", ips, "--snis", snis], needle="3000")
+
+    def test_version_paths_and_snapshots(self):
+        rc, out, err = self.cli.run("--version", timeout=60)
+        self.assertEqual(rc, 0, err)
+        self.assertRegex(out, r"^tarnveil-cli \d+\.\d+\.\d+\r?\n$")
+        self.check(["domains", self.cli.dir], needle="это папка")
+        self.check(["report", self.cli.dir], needle="это папка")
+        self.check(["report", self.cli.write("not.json", "[1, 2]")], needle="не снимок")
+        self.check(["report", "nope.json"], needle="нет такого файла")
+        self.check(["compare", self.cli.write("one.json", "{}")], needle="compare")
+
+    def test_lines_past_the_job_cap_are_counted(self):
+        # Loopback only: every connect is refused at once.
+        rc, out, err = self.cli.run("scan", "-", "--json", "--threads", "48", "--timeout", "500",
+                                    stdin=b"127.0.0.1|\n" * 3005, timeout=240)
+        self.assertEqual(len(res_lines(out)), 3000, err)
+        self.assertIn("отброшено строк: 5", err)
 
     def test_help(self):
         rc, out, err = self.cli.run("--help", timeout=60)
@@ -673,7 +734,7 @@ SUITES = {"hostile": HostileMode, "open": OpenMode, "allowlist": AllowlistMode, 
           "ip-block": IpBlockMode, "freeze-down": TransferMode, "freeze-up": TransferMode,
           "freeze": TransferMode, "throttle": TransferMode, "edns-block": EdnsBlockMode,
           "dns-stub": DnsStubMode, "udp53-redirect": Udp53RedirectMode, "fp-chrome": FpChromeMode,
-          "flaky": FlakyMode, "sni-block": NameListMode, "sni-allow": NameListMode, "usage": Usage}
+          "flaky": FlakyMode, "sni-block": NameListMode, "sni-allow": NameListMode, "delay": DelayMode, "usage": Usage}
 
 
 def main():

@@ -58,3 +58,17 @@ test('analyzeMx matches the shared matrix cases', async () => {
     });
   });
 });
+
+test('the VPN and DNS warnings match the shared cases', async () => {
+  await withTv(browser, {}, async tv => {
+    const got = await tv.api(cases => {
+      const api = window.__tvTest.api;
+      return cases.map(c => {
+        api.S.basics = c.basics;
+        api.S.domRows = c.rows.map((r, i) => ({ host: 'h' + i, group: r.group, res: Object.assign({ t: 'res' }, r) }));
+        return { vpn: api.vpnSuspect(), dns: api.dnsSuspect() };
+      });
+    }, V.warnings);
+    V.warnings.forEach((c, i) => assert.deepEqual(got[i], c.expect, c.name));
+  });
+});

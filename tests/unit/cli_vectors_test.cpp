@@ -77,5 +77,26 @@ TEST(SharedVectors, MatrixNotes) {
     }
 }
 
+TEST(SharedVectors, Warnings) {
+    const Json v = loadVectors();
+    const Json* cases = v.get("warnings");
+    ASSERT_TRUE(cases);
+    ASSERT_GE(cases->arr.size(), 5u);
+    auto num = [](const Json& j, const char* key) {
+        const Json* n = j.get(key);
+        return n && n->type == Json::Type::Number ? n->num : -1.0;
+    };
+    for (const auto& c : cases->arr) {
+        std::vector<BasicRow> basics;
+        for (const auto& b : c.get("basics")->arr)
+            basics.push_back({b.getString("group"), b.getString("state"), num(b, "ms")});
+        std::vector<DomainProbe> rows;
+        for (const auto& r : c.get("rows")->arr)
+            rows.push_back({r.getString("group"), r.getString("dns"), r.getString("tcp"), num(r, "tcpMs")});
+        EXPECT_EQ(vpnSuspect(basics, rows), c.get("expect")->getBool("vpn")) << c.getString("name");
+        EXPECT_EQ(dnsSuspect(rows), c.get("expect")->getBool("dns")) << c.getString("name");
+    }
+}
+
 } // namespace
 } // namespace tv::cli

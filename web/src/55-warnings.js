@@ -43,5 +43,5 @@ function vpnBanner() {
   byId('bsWarn').innerHTML = (vpn ? VPN_TXT : '') + TV.dnsInterceptWarn();
 }
 
-Object.assign(TV, {vpnBanner});
+Object.assign(TV, {dnsSuspect, vpnBanner, vpnSuspect});
 })();

@@ -41,7 +41,7 @@ renderFiles();
 // page then hands over its pure rules. Nothing is exposed otherwise.
 if (window.__tvTest && typeof window.__tvTest === 'object') {
   window.__tvTest.api = {S: S, calcStatus: calcStatus, analyzeMx: analyzeMx, makeSnapshot: makeSnapshot,
-    buildReport: buildReport, WHITE_BASE: WHITE_BASE};
+    buildReport: buildReport, WHITE_BASE: WHITE_BASE, vpnSuspect: TV.vpnSuspect, dnsSuspect: TV.dnsSuspect};
 }
 
 post('ready');
