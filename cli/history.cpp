@@ -37,7 +37,8 @@ std::string text(const Json* v) {
         return v->b ? "true" : "false";
     case Json::Type::Number: {
         char buf[32];
-        if (v->num == static_cast<double>(static_cast<int64_t>(v->num)))
+        if (v->num > -1e15 && v->num < 1e15 &&
+            v->num == static_cast<double>(static_cast<int64_t>(v->num)))
             std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v->num));
         else
             std::snprintf(buf, sizeof buf, "%.15g", v->num);
@@ -55,7 +56,7 @@ std::string field(const Json& x, const char* key) {
 // A number at least 0, or -1.
 int64_t count(const Json& x, const char* key) {
     const Json* v = x.get(key);
-    return v && v->type == Json::Type::Number && v->num >= 0 ? static_cast<int64_t>(v->num) : -1;
+    return v && v->type == Json::Type::Number && v->num >= 0 ? x.getInt(key) : -1;
 }
 
 std::string word(const std::map<std::string, std::string>& table, const std::string& w) {

@@ -1,5 +1,7 @@
 #include "cli/json.h"
 
+#include <cstdint>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -222,7 +224,14 @@ std::string Json::getString(const std::string& key) const {
 
 int64_t Json::getInt(const std::string& key, int64_t dflt) const {
     const Json* v = get(key);
-    return v && v->type == Type::Number ? static_cast<int64_t>(v->num) : dflt;
+    if (!v || v->type != Type::Number || v->num != v->num)
+        return dflt;
+    // Clamped: a cast of a value outside the range is undefined.
+    if (v->num >= 9.2e18)
+        return INT64_MAX;
+    if (v->num <= -9.2e18)
+        return INT64_MIN;
+    return static_cast<int64_t>(v->num);
 }
 
 bool Json::getBool(const std::string& key) const {
