@@ -31,6 +31,7 @@
 #include "cli/platform.h"
 #include "cli/render.h"
 #include "cli/rules.h"
+#include "cli/texts.h"
 #include "web/page.h"
 
 namespace tv::cli {
@@ -68,10 +69,51 @@ constexpr const char* kUsage = R"(Использование: tarnveil-cli КО�
   --save [МЕТКА]   сохранить снимок в папку scans (его видит вкладка «История»)
   --help           эта справка
   --version        версия программы
+  --lang ru|en     язык вывода (по умолчанию — по локали: LC_ALL, LC_MESSAGES, LANG;
+                   в Windows — язык интерфейса; без локали — русский)
 
 Коды выхода: 0 — скан прошёл; 1 — снимок не сохранён; 2 — неверный вызов или нечитаемый ввод;
 3 — ничего не прошло.
 Ctrl-C останавливает скан; то, что уже пришло, будет выведено.
+)";
+
+constexpr const char* kUsageEn = R"(Usage: tarnveil-cli COMMAND [OPTIONS]
+
+Commands:
+  domains [FILE|-]             scan a grouped list of domains (default: the built-in list;
+                               format: "# [group] title", one domain per line)
+  matrix --ips FILE --snis FILE  the IP × SNI matrix ("-" = no SNI, "?" = a random name,
+                               "#" = comment)
+  basics                       the basic network test and the data on your exit to the internet
+  scan [FILE|-]                raw jobs, one host|sni per line
+  report SNAPSHOT              the text report of a saved snapshot (a path or a file name in scans)
+  compare A B                  compare two snapshots: what changed from A to B
+
+Options:
+  --threads N      threads (domains, matrix: 16; scan: 8), 1..48
+  --timeout MS     time-out, ms (4000; basics: 3500)
+  --no-http        without the HTTP check (domains, scan)
+  --xfer, --no-xfer  the 16–20 KB test: after the answer, download and upload 64 KB each way to
+                   see a frozen connection and throttled speed (on by default; domains and scan
+                   need HTTP for it: --no-http turns it off)
+  --dns-check      on a bad certificate, ask encrypted DNS whether the system DNS answer was
+                   swapped (domains, scan; on by default)
+  --no-dns-check   without that check
+  --hello KIND     which ClientHello to send (domains, matrix, scan): lib — the library's
+                   (default), chrome, firefox — shaped like the browser (no certificate or HTTP),
+                   all — compare all three
+  --repeat N       tries of every check, 1..10 (1): each on a new connection; when they
+                   disagree, the row is marked "unstable k/N"
+  --json           only the UI messages (res, net, ipinfo, done), one JSON per line
+  --save [LABEL]   save a snapshot into the scans folder (the History tab shows it)
+  --help           this help
+  --version        the program's version
+  --lang ru|en     output language (default: from the locale: LC_ALL, LC_MESSAGES, LANG;
+                   on Windows the UI language; without a locale, Russian)
+
+Exit codes: 0 — the scan ran; 1 — the snapshot was not saved; 2 — bad usage or unreadable input;
+3 — nothing passed.
+Ctrl-C stops the scan; what has arrived is still printed.
 )";
 
 // UI messages posted by the runs, handed to the main thread in posting order.
@@ -162,6 +204,9 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
             o.help = true;
         } else if (a == "--version") {
             o.version = true;
+        } else if (a == "--lang") {
+            // Read before everything else (runCli); here only stepped over.
+            ++i;
         } else if (a == "--json") {
             o.json = true;
         } else if (a == "--no-http") {
@@ -262,12 +307,15 @@ std::optional<std::string> readInput(const std::string& path, std::string* why =
     return s;
 }
 
-void out(const std::string& s) {
+// Text of the front, in the chosen language.
+void out(const std::string& text) {
+    const std::string s = shownText(text);
     std::fwrite(s.data(), 1, s.size(), stdout);
     std::fflush(stdout);
 }
 
-void err(const std::string& s) {
+void err(const std::string& text) {
+    const std::string s = shownText(text);
     std::fwrite(s.data(), 1, s.size(), stderr);
     std::fflush(stderr);
 }
@@ -449,13 +497,25 @@ std::string snapshotTag(const std::string& label) {
 
 int runCli(const std::vector<std::string>& args) {
     prepareConsole();
+    // The language first, so that even an error in the arguments is worded in it.
+    setLanguage(defaultLanguage());
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--lang")
+            continue;
+        const auto l = i + 1 < args.size() ? parseLang(args[i + 1]) : std::nullopt;
+        if (!l) {
+            err("tarnveil-cli: --lang: ожидалось ru или en\nСправка: tarnveil-cli --help\n");
+            return kExitUsage;
+        }
+        setLanguage(*l);
+    }
     Options o;
     if (auto e = parseArgs(args, o)) {
         err("tarnveil-cli: " + e->text + "\nСправка: tarnveil-cli --help\n");
         return kExitUsage;
     }
     if (o.help) {
-        out(kUsage);
+        out(language() == Lang::En ? kUsageEn : kUsage);
         return kExitOk;
     }
     if (o.version) {

@@ -8,6 +8,7 @@
 #include "base/identity.h"
 #include "cli/render.h"
 #include "cli/rules.h"
+#include "cli/texts.h"
 
 namespace tv::cli {
 namespace {
@@ -266,8 +267,9 @@ void diffTable(std::vector<std::string>& L, const std::string& title, const Side
         L.push_back("Без изменений.");
         return;
     }
+    // Widths are taken of the texts as shown, in the chosen language.
     const auto side = [](const Side& s, const std::string& k) {
-        return s.has(k) ? s.rows.at(k).shown : kPending;
+        return shownText(s.has(k) ? s.rows.at(k).shown : kPending);
     };
     const auto width = [](const std::string& t) {
         size_t n = 0;
@@ -275,9 +277,9 @@ void diffTable(std::vector<std::string>& L, const std::string& title, const Side
             n += (c & 0xC0) != 0x80;
         return n;
     };
-    size_t wk = width("Что"), wa = width("A (было)");
+    size_t wk = width(shownText("Что")), wa = width(shownText("A (было)"));
     for (const auto& k : changed) {
-        wk = std::max(wk, width(k));
+        wk = std::max(wk, width(shownText(k)));
         wa = std::max(wa, width(side(a, k)));
     }
     L.push_back(padCell("Что", wk) + "  " + padCell("A (было)", wa) + "     B (стало)");

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <unistd.h>
@@ -58,5 +59,14 @@ std::string localDateTime(int64_t epochSeconds) {
 }
 
 void prepareConsole() {}
+
+Lang defaultLanguage() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* v = std::getenv(name);
+        if (v && *v)
+            return langOfLocale(v);
+    }
+    return Lang::Ru;
+}
 
 } // namespace tv::cli

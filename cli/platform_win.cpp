@@ -56,6 +56,10 @@ std::string localDateTime(int64_t epochSeconds) {
     return buf;
 }
 
+Lang defaultLanguage() {
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? Lang::Ru : Lang::En;
+}
+
 void prepareConsole() {
     SetConsoleOutputCP(CP_UTF8);
     SetConsoleCP(CP_UTF8);

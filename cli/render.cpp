@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "cli/snapshot.h"
+#include "cli/texts.h"
 #include "probe/basic_checks.h"
 
 namespace tv::cli {
@@ -156,7 +157,7 @@ void Renderer::line(const std::string& text) {
     if (json_)
         return;
     endProgress();
-    const std::string safe = terminalLine(text);
+    const std::string safe = terminalLine(shownText(text));
     std::fwrite(safe.data(), 1, safe.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
@@ -172,7 +173,7 @@ void Renderer::raw(const std::string& message) {
 
 void Renderer::notice(const std::string& text) {
     endProgress();
-    const std::string safe = toPrintable(text);
+    const std::string safe = toPrintable(shownText(text));
     std::fprintf(stderr, "%s\n", safe.c_str());
     std::fflush(stderr);
 }
@@ -183,7 +184,8 @@ void Renderer::progress(size_t done, size_t total) {
     const double secs =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const long pct = total ? static_cast<long>((done * 100.0) / total + 0.5) : 0;
-    std::fprintf(stderr, "\r\033[K%zu / %zu (%ld%%) %.1f с", done, total, pct, secs);
+    std::fprintf(stderr, "\r\033[K%zu / %zu (%ld%%) %.1f %s", done, total, pct, secs,
+                 language() == Lang::En ? "s" : "с");
     std::fflush(stderr);
     progressShown_ = true;
 }
@@ -216,7 +218,7 @@ std::string joinWith(const std::vector<std::string>& items, char sep) {
 }
 
 std::string padCell(const std::string& text, size_t width) {
-    std::string s(cutCodePoints(text, width));
+    std::string s(cutCodePoints(shownText(text), width));
     const size_t n = countCodePoints(s);
     if (n < width)
         s.append(width - n, ' ');

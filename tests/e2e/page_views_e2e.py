@@ -562,7 +562,7 @@ def test_snapshots(opts):
         # window's report after the line with the time; the comparison counts
         # what the History view counted.
         cli_env = dict(os.environ, NO_COLOR="1")
-        r = subprocess.run([cli, "report", names["sni"]], cwd=run.dir, capture_output=True,
+        r = subprocess.run([cli, "report", names["sni"], "--lang", "ru"], cwd=run.dir, capture_output=True,
                            text=True, timeout=60, env=cli_env)
         got = r.stdout.rstrip("\n").split("\n")
         check(r.returncode == 0 and got[1:] == lines[1:],
@@ -571,7 +571,7 @@ def test_snapshots(opts):
                                      (len(got), len(lines)))))
         check(re.fullmatch(r"Tarnveil 1\.0\.0 \| \d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d \| sni", got[0]) is not None,
               "its first line has the snapshot's local time and label (got %r)" % got[0])
-        r = subprocess.run([cli, "compare", names["open"], names["sni"]], cwd=run.dir,
+        r = subprocess.run([cli, "compare", names["open"], names["sni"], "--lang", "ru"], cwd=run.dir,
                            capture_output=True, text=True, timeout=60, env=cli_env)
         cmp_lines = r.stdout.split("\n")
         check(r.returncode == 0 and [l for l in cmp_lines if ": изменилось " in l] == heads and
@@ -583,7 +583,7 @@ def test_snapshots(opts):
         with open(lst, "w", encoding="utf-8") as f:
             f.write("# [ru] свои\nya.ru\nvk.com\n# [world] контроль\ngoogle.com\nexample.com\n")
         t0 = time.monotonic()
-        r = subprocess.run([cli, "domains", lst, "--threads", "8", "--timeout", SCAN_TIMEOUT,
+        r = subprocess.run([cli, "domains", lst, "--lang", "ru", "--threads", "8", "--timeout", SCAN_TIMEOUT,
                             "--save=lab-cli"], cwd=run.dir, capture_output=True, text=True,
                            timeout=60, env=dict(os.environ, NO_COLOR="1"))
         print("tarnveil-cli --save: %.1f s" % (time.monotonic() - t0), flush=True)
@@ -616,7 +616,7 @@ def test_snapshots(opts):
             for label, mode in (("cli-open", "open"), ("cli-allow", "allowlist")):
                 if not censor(opts.lab, mode):
                     return
-                r = subprocess.run([cli, "domains", lst, "--threads", "8", "--timeout", SCAN_TIMEOUT,
+                r = subprocess.run([cli, "domains", lst, "--lang", "ru", "--threads", "8", "--timeout", SCAN_TIMEOUT,
                                     "--save=" + label], cwd=run.dir, capture_output=True, text=True,
                                    timeout=60, env=dict(os.environ, NO_COLOR="1"))
                 check(r.returncode in (0, 3), "tarnveil-cli --save=%s under %s (rc %d)" % (label, mode, r.returncode))

@@ -31,6 +31,7 @@ XFER_SNAP_KEYS = ["xfer", "down", "downBytes", "downKbps", "up", "upBytes", "upK
 FOREIGN = ("198.19.", "1.1.1.1", "8.8.8.8", "9.9.9.9")
 
 
+CYRILLIC = re.compile("[\u0400-\u04ff]")
 VPN_WARNING = "Похоже, активен VPN / прокси / TUN."
 DNS_WARNING = "Системный DNS отдаёт «домен не найден» для известных сайтов"
 
@@ -58,7 +59,9 @@ class Cli:
         self.wrapper = os.path.abspath(wrapper) if wrapper else ""
 
     def run(self, *args, stdin=None, timeout=240):
-        cmd = ([self.wrapper] if self.wrapper else []) + [self.program] + list(args)
+        # Russian unless a test asks otherwise: the default follows the locale.
+        lang = [] if "--lang" in args else ["--lang", "ru"]
+        cmd = ([self.wrapper] if self.wrapper else []) + [self.program] + list(args) + lang
         env = dict(os.environ)
         env.pop("NO_COLOR", None)
         p = subprocess.run(cmd, input=stdin, capture_output=True, timeout=timeout, env=env,
@@ -161,6 +164,22 @@ class OpenMode(unittest.TestCase):
         self.assertEqual(rc, 0, err)
         self.assertIn(DNS_WARNING, out)
         self.assertNotIn(VPN_WARNING, out)  # one connect is too few to tell
+
+    def test_english(self):
+        ips = self.cli.write("ips.txt", "1.1.1.1\n77.88.55.242\n")
+        snis = self.cli.write("snis.txt", "-\n?\nya.ru\ngoogle.com\n")
+        runs = [("domains", "--save", "en", "--hello", "all"), ("basics",),
+                ("matrix", "--ips", ips, "--snis", snis, "--repeat", "2"), ("domains", "--save", "en2")]
+        for args in runs:
+            rc, out, err = self.cli.run(*args, "--lang", "en", "--timeout", "1500")
+            self.assertEqual(rc, 0, err)
+            self.assertIsNone(CYRILLIC.search(out + err), out + err)
+        self.assertIn("Status: OPEN · world 8/8", out)
+        a, b = self.cli.scans()
+        for args in (("report", a), ("compare", a, b), ("--help",), ("matrix",), ("report", ".")):
+            rc, out, err = self.cli.run(*args, "--lang", "en")
+            self.assertIsNone(CYRILLIC.search(out + err), out + err)
+        self.assertIn("it is a folder, not a file", err)
 
     def test_report_and_compare_of_saved_snapshots(self):
         for label in ("a", "b"):

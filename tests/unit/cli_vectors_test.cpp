@@ -8,6 +8,7 @@
 #include "cli/json.h"
 #include "cli/render.h"
 #include "cli/rules.h"
+#include "cli/texts.h"
 
 namespace tv::cli {
 namespace {
@@ -19,6 +20,12 @@ Json loadVectors() {
     ss << in.rdbuf();
     auto j = parseJson(ss.str());
     return j ? *j : Json{};
+}
+
+// The English form of a text the rules write: no Russian left in it.
+void expectEnglish(const std::string& ru) {
+    const std::string en = englishText(stripTags(ru));
+    EXPECT_EQ(en.find_first_of("\xD0\xD1"), std::string::npos) << en;
 }
 
 std::vector<std::string> strings(const Json* arr) {
@@ -45,6 +52,7 @@ TEST(SharedVectors, Status) {
         const Status s = calcStatus(rows);
         EXPECT_EQ(s.k, c.get("expect")->getString("k")) << c.getString("name");
         EXPECT_EQ(s.txt, c.get("expect")->getString("txt")) << c.getString("name");
+        expectEnglish(s.txt);
     }
 }
 
@@ -73,6 +81,7 @@ TEST(SharedVectors, MatrixNotes) {
             EXPECT_EQ(notes[i].ip, expect[i].getString("ip")) << c.getString("name");
             EXPECT_EQ(notes[i].cls, expect[i].getString("cls")) << c.getString("name");
             EXPECT_EQ(notes[i].text, expect[i].getString("text")) << c.getString("name");
+            expectEnglish(notes[i].text);
         }
     }
 }
@@ -96,6 +105,12 @@ TEST(SharedVectors, Warnings) {
         EXPECT_EQ(vpnSuspect(basics, rows), c.get("expect")->getBool("vpn")) << c.getString("name");
         EXPECT_EQ(dnsSuspect(rows), c.get("expect")->getBool("dns")) << c.getString("name");
     }
+    expectEnglish(kVpnWarning);
+    expectEnglish(kDnsWarning);
+    expectEnglish(kHelloLegend);
+    expectEnglish(unstableText(3, 1));
+    for (const char* w : {"ok", "frozen", "slow", "short", "reset", "timeout"})
+        expectEnglish(xferText(XferView{w, w, "ok", 16384, 65536, 140, 900}));
 }
 
 } // namespace
