@@ -99,6 +99,13 @@ function ruDateTime(d) {
   return pad(d.getDate()) + '.' + pad(d.getMonth() + 1) + '.' + d.getFullYear() + ', ' + hms(d);
 }
 
+// A date and time as the chosen language writes it: the Russian short form,
+// or year-month-day in English.
+function dateTime(d) {
+  if (TV.getLang() === 'ru') return ruDateTime(d);
+  return d.getFullYear() + '-' + pad(d.getMonth() + 1) + '-' + pad(d.getDate()) + ' ' + hms(d);
+}
+
 let toastTimer = null;
 function toast(t) {
   const el = byId('toast');
@@ -275,5 +282,5 @@ function showTab(v) {
 }
 
 Object.assign(TV, {postScan, $, $$, DASH, DOM_DEFAULT, GROUPS, IPINFO_HOST, S, VL, byId, chip, endText, esc, hms,
-  okV, onMsg, post, prog, ruDateTime, showTab, stamp, startRun, toast, trimWs, verdictHtml, vword, word});
+  okV, onMsg, post, prog, ruDateTime, dateTime, showTab, stamp, startRun, toast, trimWs, verdictHtml, vword, word});
 })();

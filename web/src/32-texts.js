@@ -428,7 +428,7 @@ const EN = {
 
   'hist.title': 'History and comparison',
   'hist.sub1': 'Snapshots are kept in the folder ',
-  'hist.sub2': ' beside the program. Save a baseline while everything is open, and compare when the squeeze comes.',
+  'hist.sub2': ' beside the program. Save a baseline while everything is open, and compare once the screws are tightened.',
   'hist.refresh': 'Refresh',
   'hist.folder': 'Open folder',
   'hist.ab': 'A — before, B — after',

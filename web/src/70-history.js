@@ -1,7 +1,7 @@
 (function () {
 'use strict';
 
-const {DASH, IPINFO_HOST, S, SH, byId, calcStatus, esc, mxKey, post, ruDateTime, stamp, t,
+const {DASH, IPINFO_HOST, S, SH, byId, calcStatus, esc, mxKey, post, stamp, t,
   toast, verdictHtml, vword, wire, word} = TV;
 
 // ---------------------------------------------------------------------------
@@ -73,7 +73,7 @@ function saveSnapshot(label) {
 
 function buildReport() {
   const L = [];
-  L.push('Tarnveil ' + byId('ver').textContent + ' | ' + ruDateTime(new Date()));
+  L.push('Tarnveil ' + byId('ver').textContent + ' | ' + TV.dateTime(new Date()));
   L.push(t('rep.status', wire(calcStatus(S.domRows).txt)));
   const ii = S.ipinfo;
   if (ii && ii.error) L.push(t('rep.exitNa', IPINFO_HOST));
@@ -231,7 +231,7 @@ function xsHello() {
 function snapHead(tag, s, name) {
   const st = isObj(s.status) && s.status.txt !== undefined ? wire(str(s.status.txt)) : '?';
   const d = new Date(s.created);
-  const when = isNaN(d.getTime()) ? '?' : ruDateTime(d);
+  const when = isNaN(d.getTime()) ? '?' : TV.dateTime(d);
   const label = str(s.label);
   return '<div class="tile"><div class="big2"><b>' + esc(tag) + ': ' + esc(st) + '</b></div><div class="cap">' +
     esc(name) + ' · ' + esc(when) + (label ? ' · ' + esc(label) : '') + '</div></div>';

@@ -1,7 +1,7 @@
 (function () {
 'use strict';
 
-const {S, byId, esc, post, ruDateTime, t, wire} = TV;
+const {S, byId, esc, post, t, wire} = TV;
 
 // ---------------------------------------------------------------------------
 // Status timeline: one mark per saved snapshot, placed by its time (or by the
@@ -93,12 +93,12 @@ function renderTimeline() {
         axisLabel(x, String(h).padStart(2, '0') + ':00', h === 0 ? 'start' : h === 24 ? 'end' : 'middle');
     }).join('');
   } else {
-    axis = axisLabel(hi === lo ? W / 2 : PAD, ruDateTime(new Date(lo)), hi === lo ? 'middle' : 'start') +
-      (hi === lo ? '' : axisLabel(W - PAD, ruDateTime(new Date(hi)), 'end'));
+    axis = axisLabel(hi === lo ? W / 2 : PAD, TV.dateTime(new Date(lo)), hi === lo ? 'middle' : 'start') +
+      (hi === lo ? '' : axisLabel(W - PAD, TV.dateTime(new Date(hi)), 'end'));
   }
   // Oldest first, so the newest mark is drawn on top.
   const dots = marks.slice().sort((a, b) => a.s.t - b.s.t).map(m => {
-    const tip = wire(m.s.txt) + (m.s.label ? ' · ' + m.s.label : '') + ' · ' + ruDateTime(new Date(m.s.t));
+    const tip = wire(m.s.txt) + (m.s.label ? ' · ' + m.s.label : '') + ' · ' + TV.dateTime(new Date(m.s.t));
     return '<circle class="tlm s-' + m.s.k + '" data-name="' + esc(m.name) + '" cx="' +
       xOf(m.s.t, lo, hi).toFixed(1) + '" cy="' + Y + '" r="7" tabindex="0" role="button" aria-label="' + esc(tip) +
       '"><title>' + esc(tip) + '</title></circle>';
