@@ -8,6 +8,7 @@
 #include "bridge/host_hooks.h"
 #include "bridge/protocol.h"
 #include "bridge/runs.h"
+#include "bridge/settings.h"
 #include "bridge/state.h"
 #include "bridge/storage.h"
 #include "bridge/ui_sink.h"
@@ -20,11 +21,12 @@ constexpr std::string_view kWriteFailed = "Не удалось записать 
 constexpr std::string_view kReadFailed = "Не удалось прочитать файл ";
 constexpr std::string_view kCopied = "Скопировано в буфер обмена";
 constexpr std::string_view kCopyFailed = "Не удалось скопировать в буфер обмена";
+constexpr std::string_view kSettingsFailed = "Не удалось сохранить настройки";
 
 using Fields = std::vector<std::string_view>;
 
 void onReady(std::string_view, const Fields&) {
-    postUiMessage(buildHello(scansPath()));
+    postUiMessage(buildHelloWithLang(scansPath(), storedLang()));
     postFileList();
 }
 
@@ -110,6 +112,13 @@ void onCopy(std::string_view command, const Fields& f) {
     postNotice(ok ? kCopied : kCopyFailed);
 }
 
+// An unknown word is ignored like an unknown command.
+void onLang(std::string_view, const Fields& f) {
+    const std::string_view lang = f[LangField::lang];
+    if (isKnownLang(lang) && !storeLang(lang))
+        postNotice(kSettingsFailed);
+}
+
 void onOpenFolder(std::string_view, const Fields&) {
     makeDir(scansPath());
     if (const auto& open = hostHooks().openFolder)
@@ -134,6 +143,7 @@ constexpr CommandEntry kCommands[] = {
     {"delete", NameField::count, onDelete},
     {"copy", CopyField::count, onCopy},
     {"openfolder", 1, onOpenFolder},
+    {kCmdLang, LangField::count, onLang},
 };
 
 } // namespace

@@ -38,7 +38,8 @@ struct FileEntry {
     uint64_t size = 0;
 };
 
-// {"t":"hello","project":..,"author":..,"version":..,"dir":<scans path>}
+// {"t":"hello","project":..,"author":..,"version":..,"dir":<scans path>}; the
+// window's hello appends "lang" when a language is stored (bridge/settings.h).
 std::string buildHello(std::string_view scansDir);
 // {"t":"res","run",..,"idx",..,"host".."verdict"} in the record's field order;
 // then, when the DNS check was asked for, "dnsSpoof","dnsGenuine","dnsVia";
@@ -75,6 +76,7 @@ inline constexpr std::string_view kCmdBasics = "basics";
 inline constexpr std::string_view kCmdCancel = "cancel";
 inline constexpr std::string_view kCmdSave = "save";
 inline constexpr std::string_view kCmdLoad = "load";
+inline constexpr std::string_view kCmdLang = "lang";
 
 // scan  run  mode  timeout  threads  http  jobs  [xfer  hello  repeat  dnscheck]
 // The options after `jobs` are optional: an older sender leaves them out and
@@ -104,6 +106,11 @@ struct SaveField {
 // load | delete  name
 struct NameField {
     static constexpr size_t name = 1;
+    static constexpr size_t count = 2;
+};
+// lang  word ("ru" or "en": the page's language, kept beside the scans)
+struct LangField {
+    static constexpr size_t lang = 1;
     static constexpr size_t count = 2;
 };
 // copy  text (everything after the name, TABs kept)

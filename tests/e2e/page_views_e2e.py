@@ -21,6 +21,9 @@ holds the lab's lock); the censor goes back to `open` at the end.
   page_views_e2e.py dns ...        the basic test under udp53-redirect (the
                                    UDP rows intercepted) and the domain scan
                                    under dns-stub (swapped answers marked)
+  page_views_e2e.py language ...   the RU / EN switch: kept in settings.ini
+                                   across a restart of the window; a domain
+                                   scan under allowlist read in English
 
 Options: --app TARNVEIL --cli TARNVEIL_CLI --lab LAB_SH --artifacts DIR.
 Screenshots go to DIR (PNG).
@@ -696,9 +699,82 @@ def test_dns(opts):
         run.finish()
 
 
+# ---------------------------------------------------------------------------
+# language: the switch, its file beside scans/, a restart, a scan in English
+
+STATUS_WL_EN = "ALLOW-LISTS · world 0/8 · ru 17/17"
+
+
+def cyrillic_in(page, css):
+    """The rendered texts (and tooltips) under `css` that hold Cyrillic."""
+    return page.wd.js(
+        "var out = [], re = /[\\u0400-\\u04FF]/;"
+        "document.querySelectorAll(arguments[0] + ', ' + arguments[0] + ' *').forEach(function (e) {"
+        "  if (e.title && re.test(e.title)) out.push(e.title);"
+        "  e.childNodes.forEach(function (n) { if (n.nodeType === 3 && re.test(n.nodeValue)) out.push(n.nodeValue); });"
+        "});"
+        "return out;", css)
+
+
+def close_window(run, page):
+    page.wd.s("DELETE", "")
+    page.wd.sid = None
+    page.wd.close()
+    return check(wait_for(lambda: (run.log_lines() or [""])[-1].endswith("] " + app_e2e.EXIT_LINE), 15) and
+                 wait_for(lambda: not run.running(), 10), "the window closes")
+
+
+def test_language(opts):
+    run = Run(opts.app)
+    settings = os.path.join(run.dir, "settings.ini")
+    page = None
+    try:
+        page = start_page(run, opts.artifacts)
+        check(page.text("#pillTxt") == "Статус неизвестен — запусти скан" and
+              page.wd.js("return document.documentElement.lang;") == "ru" and not os.path.exists(settings),
+              "first start: Russian, no settings file")
+        page.click("#langEn")
+        stored = wait_for(lambda: os.path.exists(settings) and open(settings).read() == "lang=en\n", 10)
+        check(stored, "EN is stored in settings.ini beside scans/")
+        check(not os.path.exists(os.path.join(run.dir, "scans", "settings.ini")), "and not inside scans/")
+        check(page.text("#pillTxt") == "Status unknown — run a scan", "the page switches at once")
+        close_window(run, page)
+
+        page = start_page(run, opts.artifacts)
+        check(wait_for(lambda: page.text("#pillTxt") == "Status unknown — run a scan", 10) and
+              page.text('.tab[data-v="domains"]') == "🔎 Domains" and
+              page.wd.js("return document.documentElement.lang;") == "en",
+              "after the restart the page starts in English")
+        check(page.tab("domains"), "tab Domains shows the domain view")
+        page.type("#domThreads", "24")
+        page.type("#domTimeout", SCAN_TIMEOUT)
+        if censor(opts.lab, "allowlist"):
+            page.wd.js("document.getElementById('domProg').textContent = '';")
+            page.click("#btnDom")
+            fin = wait_for(lambda: (page.text("#domProg") or "").startswith("Done: "), 60, 0.2)
+            check(fin and page.text("#domProg") == "Done: %d / %d" % (DEFAULT_HOSTS, DEFAULT_HOSTS),
+                  "the scan ends: %r" % page.text("#domProg"))
+            check(page.text("#pillTxt") == STATUS_WL_EN, "the pill reads %r (got %r)" % (STATUS_WL_EN, page.text("#pillTxt")))
+            v = domain_verdicts(page)
+            check(all(v.get(h, ("", ""))[1] == "BLOCKED" for h in WORLD), "every world host is BLOCKED")
+            bad = cyrillic_in(page, "header") + cyrillic_in(page, "nav") + cyrillic_in(page, "#v-domains")
+            check(not bad, "the domain view holds no Cyrillic (got %s)" % bad[:5])
+            page.shot("view-domains-en.png")
+            page.scroll_to("#dr%d" % (DEFAULT_HOSTS - len(WORLD)))
+            page.shot("view-domains-en-rows.png")
+            page.click("#langRu")
+            check(wait_for(lambda: page.text("#pillTxt") == STATUS_WL, 5), "back to Russian: the pill reads %r" % STATUS_WL)
+            check(wait_for(lambda: open(settings).read() == "lang=ru\n", 10), "RU is stored")
+    finally:
+        censor(opts.lab, "open")
+        if page and page.wd.sid:
+            page.wd.close()
+        run.finish()
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("what", choices=["views", "matrix", "snapshots", "transfer", "dns"])
+    ap.add_argument("what", choices=["views", "matrix", "snapshots", "transfer", "dns", "language"])
     ap.add_argument("--app", required=True)
     ap.add_argument("--cli")
     ap.add_argument("--lab", required=True)
@@ -715,7 +791,7 @@ def main():
     signal.alarm(RUN_LIMIT)
     try:
         {"views": test_views, "matrix": test_matrix, "snapshots": test_snapshots,
-         "transfer": test_transfer, "dns": test_dns}[opts.what](opts)
+         "transfer": test_transfer, "dns": test_dns, "language": test_language}[opts.what](opts)
     except Exception:
         traceback.print_exc()
         check(False, "the test ran to its end")

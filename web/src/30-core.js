@@ -18,14 +18,23 @@ const DOM_DEFAULT = @LIST:domains@.replace(/\r\n/g, '\n').replace(/\n+$/, '');
 // The IP-information service; named in the lookup card and the report.
 const IPINFO_HOST = 'ip-api.com';
 
-const VL = {pass: 'ПРОХОДИТ', reach: 'ДОСТУЧАЛСЯ', partial: 'ЧАСТИЧНО', dpi: 'DPI / СБРОС', blocked: 'БЛОК', pend: '…'};
+// The verdict words, by the wire's word; the texts are in the tables (32-texts.js).
+const VL = {pass: 'v.pass', reach: 'v.reach', partial: 'v.partial', dpi: 'v.dpi', blocked: 'v.blocked'};
 
+// A verdict's word in the chosen language; an unknown word is shown as itself.
+function vword(v) {
+  if (v === 'pend') return '…';
+  const k = word(VL, v);
+  return k === v ? v : TV.t(k);
+}
+
+// Group names: the table key and the colour.
 const GROUPS = {
-  ru: ['Российские', '--acc'],
-  cloud: ['Облака / CDN', '--reach'],
-  host: ['Хостинги / VPS', '--ok'],
-  world: ['Контроль (мир)', '--warn'],
-  custom: ['Свои', '--mut']
+  ru: ['grp.ru', '--acc'],
+  cloud: ['grp.cloud', '--reach'],
+  host: ['grp.host', '--ok'],
+  world: ['grp.world', '--warn'],
+  custom: ['grp.custom', '--mut']
 };
 
 const S = {
@@ -42,7 +51,8 @@ const S = {
   lastStatus: null,
   autoTimer: null,
   log: [],
-  dir: ''
+  dir: '',
+  ended: {}
 };
 
 // ---------------------------------------------------------------------------
@@ -89,6 +99,13 @@ function ruDateTime(d) {
   return pad(d.getDate()) + '.' + pad(d.getMonth() + 1) + '.' + d.getFullYear() + ', ' + hms(d);
 }
 
+// A date and time as the chosen language writes it: the Russian short form,
+// or year-month-day in English.
+function dateTime(d) {
+  if (TV.getLang() === 'ru') return ruDateTime(d);
+  return d.getFullYear() + '-' + pad(d.getMonth() + 1) + '-' + pad(d.getDate()) + ' ' + hms(d);
+}
+
 let toastTimer = null;
 function toast(t) {
   const el = byId('toast');
@@ -103,14 +120,14 @@ const DASH = '<span class="mut">—</span>';
 function chip(st, ms, det) {
   if (!st || st === 'skip') return DASH;
   let t = esc(st);
-  if (st === 'ok' && ms >= 0) t += ' ' + esc(ms) + 'мс';
+  if (st === 'ok' && ms >= 0) t += ' ' + esc(ms) + esc(TV.t('u.ms'));
   return '<span class="chip ' + esc(st) + '" title="' + esc(det) + '">' + t + '</span>';
 }
 
 function okV(v) { return v === 'pass' || v === 'reach'; }
 
 function verdictHtml(v) {
-  return '<span class="v ' + esc(v) + '">' + esc(word(VL, v)) + '</span>';
+  return '<span class="v ' + esc(v) + '">' + esc(vword(v)) + '</span>';
 }
 
 // ---------------------------------------------------------------------------
@@ -152,6 +169,8 @@ function onMsg(m) {
       byId('ver').textContent = m.version === undefined || m.version === null ? '' : String(m.version);
       S.dir = m.dir === undefined || m.dir === null ? '' : String(m.dir);
       byId('dirTxt').textContent = S.dir;
+      // The stored language, when the native side keeps one.
+      if (typeof m.lang === 'string') TV.setLang(m.lang);
       break;
     case 'res':
       if (mine) onRes(m);
@@ -191,10 +210,10 @@ function onMsg(m) {
       TV.onFile(m.name, m.data);
       break;
     case 'saved':
-      toast('Снимок сохранён: ' + m.name);
+      toast(TV.t('snap.saved', m.name));
       break;
     case 'msg':
-      toast(m.text);
+      toast(TV.wire(m.text));
       break;
     default:
       break;
@@ -222,6 +241,7 @@ function barFill(pfx) { return byId(pfx + 'Bar').firstElementChild; }
 function startRun(kind, total, pfx) {
   S.run += 1;
   S.cur = {id: S.run, kind: kind, total: total, done: 0, pfx: pfx};
+  delete S.ended[pfx];
   setBusy(true);
   byId(pfx + 'Bar').classList.add('run');
   barFill(pfx).style.width = '0%';
@@ -242,10 +262,17 @@ function endRun(cancelled) {
   if (!c) return;
   byId(c.pfx + 'Bar').classList.remove('run');
   if (!cancelled) barFill(c.pfx).style.width = '100%';
-  const el = byId(c.pfx + 'Prog');
-  if (el) el.textContent = (cancelled ? 'Остановлено: ' : 'Готово: ') + c.done + ' / ' + c.total;
+  S.ended[c.pfx] = {done: c.done, total: c.total, cancelled: cancelled};
+  endText(c.pfx);
   S.cur = null;
   setBusy(false);
+}
+
+// The progress line of a finished run, in the chosen language.
+function endText(pfx) {
+  const e = S.ended[pfx];
+  const el = byId(pfx + 'Prog');
+  if (e && el) el.textContent = TV.t(e.cancelled ? 'run.stopped' : 'run.done', e.done, e.total);
 }
 
 function showTab(v) {
@@ -254,6 +281,6 @@ function showTab(v) {
   if (v === 'history') post('list');
 }
 
-Object.assign(TV, {postScan, $, $$, DASH, DOM_DEFAULT, GROUPS, IPINFO_HOST, S, VL, byId, chip, esc, hms,
-  okV, onMsg, post, prog, ruDateTime, showTab, stamp, startRun, toast, trimWs, verdictHtml, word});
+Object.assign(TV, {postScan, $, $$, DASH, DOM_DEFAULT, GROUPS, IPINFO_HOST, S, VL, byId, chip, endText, esc, hms,
+  okV, onMsg, post, prog, ruDateTime, dateTime, showTab, stamp, startRun, toast, trimWs, verdictHtml, vword, word});
 })();

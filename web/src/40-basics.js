@@ -1,7 +1,7 @@
 (function () {
 'use strict';
 
-const {DASH, IPINFO_HOST, S, byId, chip, esc, post, startRun} = TV;
+const {DASH, IPINFO_HOST, S, byId, chip, esc, post, startRun, t, wire} = TV;
 
 // ---------------------------------------------------------------------------
 // Basic test
@@ -18,27 +18,43 @@ function startBasics() {
 }
 
 function netRowHtml(n) {
-  return '<tr><td><span class="gtag">' + esc(n.group) + '</span></td><td>' + esc(n.name) + '</td><td>' +
-    chip(n.state, -1, n.detail) + TV.dnsNetMark(n) + '</td><td>' +
+  // The group names and the interception note are the native side's Russian.
+  const detail = n.detail ? wire(n.detail) : n.detail;
+  return '<tr><td><span class="gtag">' + esc(wire(n.group)) + '</span></td><td>' + esc(n.name) + '</td><td>' +
+    chip(n.state, -1, detail) + TV.dnsNetMark(n) + '</td><td>' +
     (n.ms >= 0 ? '<span class="mono">' + esc(n.ms) + '</span>' : DASH) + '</td><td>' +
-    (n.detail ? '<span class="mut mono">' + esc(n.detail) + '</span>' : '') + '</td></tr>';
+    (n.detail ? '<span class="mut mono">' + esc(detail) + '</span>' : '') + '</td></tr>';
 }
 
 function showIpInfo(body) {
-  const card = byId('bsInfo');
-  card.classList.remove('hidden');
   let o = null;
   try { o = JSON.parse(body); } catch (e) { o = null; }
   if (o && typeof o === 'object' && o.status === 'success') {
     S.ipinfo = {ip: o.query, isp: o.isp, org: o.org, as: o.as, city: o.city, country: o.country};
-    card.innerHTML = '<b>Твой выход в интернет:</b> <span class="mono">' + esc(o.query) + '</span> · ' +
-      esc(o.isp) + ' · ' + esc(o.as) + ' · ' + esc(o.city) + ', ' + esc(o.country);
   } else {
     S.ipinfo = {error: true};
-    card.innerHTML = '<b>Данные о выходе в интернет получить не удалось.</b> <span class="mut">' +
-      IPINFO_HOST + ' недоступен — при белых списках это нормально.</span>';
+  }
+  renderIpInfo();
+}
+
+function renderIpInfo() {
+  const ii = S.ipinfo;
+  if (!ii) return;
+  const card = byId('bsInfo');
+  card.classList.remove('hidden');
+  if (!ii.error) {
+    card.innerHTML = '<b>' + esc(t('ip.you')) + '</b> <span class="mono">' + esc(ii.ip) + '</span> · ' +
+      esc(ii.isp) + ' · ' + esc(ii.as) + ' · ' + esc(ii.city) + ', ' + esc(ii.country);
+  } else {
+    card.innerHTML = '<b>' + esc(t('ip.fail')) + '</b> <span class="mut">' + esc(t('ip.failWhy', IPINFO_HOST)) + '</span>';
   }
 }
 
-Object.assign(TV, {netRowHtml, showIpInfo, startBasics});
+// The basic test's rows and card, drawn again in the chosen language.
+function renderBasics() {
+  byId('bsBody').innerHTML = S.basics.map(netRowHtml).join('');
+  renderIpInfo();
+}
+
+Object.assign(TV, {netRowHtml, renderBasics, showIpInfo, startBasics});
 })();

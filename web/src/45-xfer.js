@@ -1,7 +1,7 @@
 (function () {
 'use strict';
 
-const {DASH, esc} = TV;
+const {DASH, esc, t} = TV;
 
 // ---------------------------------------------------------------------------
 // The transfer test (16–20 КБ): its words (probe/transfer_finding.h) and how
@@ -26,28 +26,28 @@ function xferDir(x) {
 function xferText(x) {
   const d = xferDir(x);
   switch (x.xfer) {
-    case 'ok': return '64 КБ ✓';
-    case 'frozen': return 'ЗАМОРОЗКА ' + d.arrow + (d.bytes > 0 ? '≈' + kb(d.bytes) + ' КБ' : '');
-    case 'slow': return 'МЕДЛЕННО ' + d.arrow + (d.kbps >= 0 ? d.kbps + ' кбит/с' : '');
-    case 'short': return 'мало данных';
-    case 'reset': return 'СБРОС';
-    case 'timeout': return 'нет данных';
+    case 'ok': return t('xf.ok');
+    case 'frozen': return t('xf.frozen') + d.arrow + (d.bytes > 0 ? '≈' + kb(d.bytes) + ' ' + t('u.kb') : '');
+    case 'slow': return t('xf.slow') + d.arrow + (d.kbps >= 0 ? d.kbps + ' ' + t('u.kbps') : '');
+    case 'short': return t('xf.short');
+    case 'reset': return t('xf.reset');
+    case 'timeout': return t('xf.timeout');
     default: return '—';
   }
 }
 
 function dirTip(name, w, bytes, ms, kbps) {
-  let t = name + ': ' + w;
-  if (bytes >= 0) t += ', ' + bytes + ' Б';
-  if (ms >= 0) t += ', ' + ms + ' мс';
-  if (kbps >= 0) t += ', ' + kbps + ' кбит/с';
-  return t;
+  let s = name + ': ' + w;
+  if (bytes >= 0) s += ', ' + bytes + ' ' + t('u.b');
+  if (ms >= 0) s += ', ' + ms + ' ' + t('u.ms');
+  if (kbps >= 0) s += ', ' + kbps + ' ' + t('u.kbps');
+  return s;
 }
 
 function xferTip(x) {
-  return dirTip('приём ↓', x.down, x.downBytes, x.downMs, x.downKbps) + '; ' +
-    dirTip('отправка ↑', x.up, x.upBytes, x.upMs, x.upKbps) +
-    (x.upAcks === false ? ' (по ответу сервера: подтверждения TCP недоступны)' : '');
+  return dirTip(t('xf.down'), x.down, x.downBytes, x.downMs, x.downKbps) + '; ' +
+    dirTip(t('xf.up'), x.up, x.upBytes, x.upMs, x.upKbps) +
+    (x.upAcks === false ? t('xf.noAcks') : '');
 }
 
 // The domain table's column.
@@ -77,17 +77,13 @@ function xferNote(stuck) {
   const frozen = stuck.filter(x => x.xfer === 'frozen');
   if (frozen.length) {
     const sizes = frozen.map(x => xferDir(x).bytes).filter(b => b > 0);
-    const at = sizes.length ? ' после ≈' + kb(Math.min(...sizes)) + ' КБ' : '';
-    return 'Рукопожатие проходит, но данные встают' + at + ' — <b>туннель на этот адрес работать не будет</b>, ' +
-      'даже с белым SNI.';
+    const at = sizes.length ? t('xf.at', kb(Math.min(...sizes))) : '';
+    return t('xf.noteFrozen.h', at);
   }
   const rates = stuck.map(x => xferDir(x).kbps).filter(k => k >= 0);
-  const rate = rates.length ? ' до ≈' + Math.min(...rates) + ' кбит/с' : '';
-  return 'Рукопожатие проходит, но скорость режется' + rate + ' — <b>туннель на этот адрес будет еле живым</b>.';
+  const rate = rates.length ? t('xf.rate', Math.min(...rates)) : '';
+  return t('xf.noteSlow.h', rate);
 }
 
-const XFER_ALL_STUCK = 'Рукопожатия проходят, но на части адресов данные встают или режется скорость: ' +
-  'белые списки <b>не сняты</b>, смотри заметки по адресам.';
-
-Object.assign(TV, {xferBad, xferCellHtml, xferKeys, xferMarkHtml, xferNote, xferText, XFER_ALL_STUCK});
+Object.assign(TV, {xferBad, xferCellHtml, xferKeys, xferMarkHtml, xferNote, xferText});
 })();

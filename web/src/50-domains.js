@@ -1,8 +1,8 @@
 (function () {
 'use strict';
 
-const {DASH, GROUPS, S, VL, byId, chip, esc, hms, okV, postScan, prog, startRun, toast, trimWs,
-  word} = TV;
+const {DASH, GROUPS, S, byId, chip, esc, hms, okV, postScan, prog, ru, startRun, t, toast, trimWs, vword,
+  wire} = TV;
 
 // ---------------------------------------------------------------------------
 // Domain check
@@ -31,7 +31,7 @@ function startDomains() {
   if (S.cur) return false;
   const rows = parseDomains();
   if (!rows.length) {
-    toast('Список доменов пуст');
+    toast(t('dom.empty'));
     return false;
   }
   S.domRows = rows;
@@ -59,24 +59,24 @@ function repeatOf(id) {
 function unstable(x) {
   return !!x && Number.isInteger(x.tries) && x.tries > 1 && x.passes > 0 && x.passes < x.tries;
 }
-function unstableText(x) { return unstable(x) ? 'нестабильно ' + x.passes + '/' + x.tries : ''; }
+function unstableText(x) { return unstable(x) ? t('unst.text', x.passes, x.tries) : ''; }
 function unstableHtml(x) {
-  return unstable(x) ? ' <span class="unst" title="попытки расходятся: прошло ' + x.passes + ' из ' + x.tries +
-    ', вердикт — по последней">' + esc(unstableText(x)) + '</span>' : '';
+  return unstable(x) ? ' <span class="unst" title="' + esc(t('unst.tip', x.passes, x.tries)) + '">' +
+    esc(unstableText(x)) + '</span>' : '';
 }
 
 function domRowHtml(r) {
   const head = '<td class="mono">' + esc(r.host) + '</td><td><span class="gtag">' + esc(r.group) + '</span></td>';
   const x = r.res;
-  if (!x) return head + '<td colspan="6" class="mut">ожидает…</td><td class="v pend">…</td><td></td>';
+  if (!x) return head + '<td colspan="6" class="mut">' + esc(t('dom.wait')) + '</td><td class="v pend">…</td><td></td>';
   let http;
   if (x.http === 'skip') http = DASH;
-  else if (x.http === 'ok') http = '<span class="chip ok">' + esc(x.httpCode) + ' · ' + esc(x.httpMs) + 'мс</span>';
+  else if (x.http === 'ok') http = '<span class="chip ok">' + esc(x.httpCode) + ' · ' + esc(x.httpMs) + esc(t('u.ms')) + '</span>';
   else http = chip(x.http, -1, x.tlsDetail);
   let cert = DASH;
   if (x.cert) {
     cert = esc(x.cert) + ' ' + (x.certOk === true ? '<span class="certok">✓</span>' :
-      '<span class="certbad" title="сертификат не прошёл проверку (подмена или чужой хост)">⚠</span>');
+      '<span class="certbad" title="' + esc(t('dom.certBad')) + '">⚠</span>');
   }
   return head +
     '<td>' + (x.ip ? '<span class="mono">' + esc(x.ip) + '</span>' : DASH) + TV.dnsSpoofMark(x) + '</td>' +
@@ -85,7 +85,7 @@ function domRowHtml(r) {
     '<td>' + chip(x.tls, x.tlsMs, x.tlsDetail) + TV.helloMarksHtml(x) + '</td>' +
     '<td>' + http + '</td>' +
     '<td>' + cert + '</td>' +
-    '<td class="v ' + esc(x.verdict) + '">' + esc(word(VL, x.verdict)) + unstableHtml(x) + '</td>' +
+    '<td class="v ' + esc(x.verdict) + '">' + esc(vword(x.verdict)) + unstableHtml(x) + '</td>' +
     '<td>' + TV.xferCellHtml(x) + '</td>';
 }
 
@@ -151,21 +151,24 @@ function groupRate(g, rows) {
   return rateOf(tally(rows), g);
 }
 
-function statusOf(t) {
-  if (!t.done) return {k: 'unk', txt: 'Статус неизвестен — запусти скан'};
-  const w = rateOf(t, 'world');
-  const ru = rateOf(t, 'ru');
-  const any = t.ok;
-  if (any === 0) return {k: 'dead', txt: 'СЕТИ НЕТ или режется всё'};
+// The status text is built in Russian, as a snapshot keeps it; the page
+// shows it through wire().
+function statusOf(tl) {
+  if (!tl.done) return {k: 'unk', txt: ru('st.unknown')};
+  const w = rateOf(tl, 'world');
+  const r = rateOf(tl, 'ru');
+  const any = tl.ok;
+  if (any === 0) return {k: 'dead', txt: ru('st.dead')};
   if (w) {
-    if (w.rate >= 0.6) return {k: 'open', txt: 'ОТКРЫТО · мир ' + w.ok + '/' + w.total};
+    const world = ru('st.world') + w.ok + '/' + w.total;
+    if (w.rate >= 0.6) return {k: 'open', txt: ru('st.open') + world};
     if (w.rate <= 0.25) {
-      return {k: 'wl', txt: 'БЕЛЫЕ СПИСКИ · мир ' + w.ok + '/' + w.total + (ru ? ' · ru ' + ru.ok + '/' + ru.total : '')};
+      return {k: 'wl', txt: ru('st.wl') + world + (r ? ' · ru ' + r.ok + '/' + r.total : '')};
     }
-    return {k: 'part', txt: 'ЧАСТИЧНО · мир ' + w.ok + '/' + w.total};
+    return {k: 'part', txt: ru('st.part') + world};
   }
-  if (any / t.done >= 0.8) return {k: 'open', txt: 'ОТКРЫТО · ' + any + '/' + t.done};
-  return {k: 'part', txt: 'ЧАСТИЧНО · ' + any + '/' + t.done};
+  if (any / tl.done >= 0.8) return {k: 'open', txt: ru('st.open') + ' · ' + any + '/' + tl.done};
+  return {k: 'part', txt: ru('st.part') + ' · ' + any + '/' + tl.done};
 }
 
 function calcStatus(rows) {
@@ -174,25 +177,25 @@ function calcStatus(rows) {
 
 function setPill(st) {
   byId('pill').className = 'pill s-' + st.k;
-  byId('pillTxt').textContent = st.txt;
+  byId('pillTxt').textContent = wire(st.txt);
 }
 
 // The tally of S.domRows, rebuilt when a scan starts.
 let domTally = tally([]);
 
 function renderDomStats() {
-  byId('domStats').innerHTML = Array.from(domTally.groups, ([g, t]) => {
-    const p = Object.prototype.hasOwnProperty.call(GROUPS, g) ? GROUPS[g] : [g, '--acc'];
-    return '<div class="tile"><div class="big" style="color:var(' + p[1] + ')">' + t.ok + ' / ' + t.tot +
-      '</div><div class="cap">' + esc(p[0]) + ' · проходят</div>' +
-      (t.frozen ? '<div class="cap xf frozen">❄ ' + t.frozen + ' · данные встают</div>' : '') +
-      (t.unst ? '<div class="cap unst">≈ ' + t.unst + ' · нестабильно</div>' : '') + '</div>';
+  byId('domStats').innerHTML = Array.from(domTally.groups, ([g, n]) => {
+    const p = Object.prototype.hasOwnProperty.call(GROUPS, g) ? [t(GROUPS[g][0]), GROUPS[g][1]] : [g, '--acc'];
+    return '<div class="tile"><div class="big" style="color:var(' + p[1] + ')">' + n.ok + ' / ' + n.tot +
+      '</div><div class="cap">' + esc(p[0]) + esc(t('tile.pass')) + '</div>' +
+      (n.frozen ? '<div class="cap xf frozen">❄ ' + n.frozen + esc(t('tile.frozen')) + '</div>' : '') +
+      (n.unst ? '<div class="cap unst">≈ ' + n.unst + esc(t('tile.unst')) + '</div>' : '') + '</div>';
   }).join('');
   const st = statusOf(domTally);
   setPill(st);
   const mark = byId('pillXfer');
   mark.textContent = domTally.frozen ? '❄ ' + domTally.frozen : '';
-  mark.title = domTally.frozen ? 'Хостов, где данные встают после 16–20 КБ: ' + domTally.frozen : '';
+  mark.title = domTally.frozen ? t('pill.frozenTip', domTally.frozen) : '';
   S.lastStatus = st;
 }
 
@@ -200,10 +203,18 @@ function sigOf(rows) {
   return rows.map(r => r.host + ':' + (r.res ? r.res.verdict : '?')).join(',');
 }
 
-function addLog(t) {
-  S.log.unshift('[' + hms() + '] ' + t);
+// A log line keeps its time, its text's key and its arguments, so it can be
+// shown again in another language; status texts are the Russian ones.
+function addLog(key, ...args) {
+  S.log.unshift({at: hms(), key: key, args: args});
   if (S.log.length > 200) S.log.length = 200;
-  byId('domLog').innerHTML = S.log.map(l => '<div>' + esc(l) + '</div>').join('');
+  renderLog();
+}
+
+function renderLog() {
+  byId('domLog').innerHTML = S.log.length ?
+    S.log.map(l => '<div>' + esc('[' + l.at + '] ' + t(l.key, ...l.args.map(wire))) + '</div>').join('') :
+    '<div>' + esc(t('dom.logEmpty')) + '</div>';
 }
 
 function finishDomains(cancelled) {
@@ -211,15 +222,15 @@ function finishDomains(cancelled) {
   const sig = sigOf(S.domRows);
   const st = S.lastStatus || calcStatus(S.domRows);
   if (S.lastSig === null) {
-    addLog('Первый скан: ' + st.txt);
+    addLog('log.first', st.txt);
   } else if (sig !== S.lastSig) {
     const a = sig.split(','), b = S.lastSig.split(',');
     let diff = 0;
     for (let i = 0; i < a.length; i++) if (i >= b.length || a[i] !== b[i]) diff += 1;
-    addLog('ИЗМЕНЕНИЕ (' + diff + ' шт.): ' + st.txt);
+    addLog('log.change', diff, st.txt);
     if (byId('autoOn').checked) TV.saveSnapshot('auto');
   } else {
-    addLog('Без изменений: ' + st.txt);
+    addLog('log.same', st.txt);
   }
   S.lastSig = sig;
 }
@@ -248,14 +259,15 @@ function scheduleAuto() {
 
 function onAutoToggle() {
   if (byId('autoOn').checked) {
-    toast('Авто-скан включён');
+    toast(t('auto.on'));
     if (!S.cur) scheduleAuto();
   } else {
     if (S.autoTimer !== null) clearTimeout(S.autoTimer);
     S.autoTimer = null;
-    toast('Авто-скан выключен');
+    toast(t('auto.off'));
   }
 }
 
-Object.assign(TV, {calcStatus, repeatOf, unstable, unstableHtml, unstableText, finishDomains, onAutoToggle, onDomRes, scheduleAuto, startDomains});
+Object.assign(TV, {calcStatus, repeatOf, unstable, unstableHtml, unstableText, finishDomains, onAutoToggle, onDomRes,
+  renderDomStats, renderDomTable, renderLog, scheduleAuto, startDomains});
 })();

@@ -7,13 +7,9 @@ const {S, byId} = TV;
 // Warnings
 // ---------------------------------------------------------------------------
 
-const VPN_TXT = '<div class="note warn"><b>Похоже, активен VPN / прокси / TUN.</b> TCP-соединения с внешними адресами ' +
-  'устанавливаются за 0–3 мс — так не бывает без локального перехвата трафика. Скан сейчас проверяет твой VPN, ' +
-  'а не оператора. <b>Отключи VPN (v2rayN, Hiddify, sing-box и т.п.) и повтори</b>, иначе эталон получится ложным.</div>';
+const vpnTxt = () => '<div class="note warn">' + TV.t('warn.vpn.h') + '</div>';
 
-const DNS_TXT = '<div class="note warn"><b>Системный DNS отдаёт «домен не найден» для известных сайтов</b>, а другие ' +
-  'домены в это же время резолвятся. Это сбой или фильтрация DNS у оператора, а не блок по IP. Строки с ' +
-  '<span class="chip nx">nx</span> не говорят, режется ли сам адрес.</div>';
+const dnsTxt = () => '<div class="note warn">' + TV.t('warn.dns.h') + '</div>';
 
 function vpnSuspect() {
   const t = [];
@@ -39,8 +35,8 @@ function dnsSuspect() {
 
 function vpnBanner() {
   const vpn = vpnSuspect();
-  byId('domWarn').innerHTML = (vpn ? VPN_TXT : '') + (dnsSuspect() ? DNS_TXT : '') + TV.dnsSpoofWarn();
-  byId('bsWarn').innerHTML = (vpn ? VPN_TXT : '') + TV.dnsInterceptWarn();
+  byId('domWarn').innerHTML = (vpn ? vpnTxt() : '') + (dnsSuspect() ? dnsTxt() : '') + TV.dnsSpoofWarn();
+  byId('bsWarn').innerHTML = (vpn ? vpnTxt() : '') + TV.dnsInterceptWarn();
 }
 
 Object.assign(TV, {dnsSuspect, vpnBanner, vpnSuspect});

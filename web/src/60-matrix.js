@@ -1,7 +1,7 @@
 (function () {
 'use strict';
 
-const {S, byId, esc, okV, postScan, prog, startRun, toast, trimWs, word} = TV;
+const {S, byId, esc, okV, postScan, prog, startRun, t, toast, trimWs, word} = TV;
 
 // ---------------------------------------------------------------------------
 // IP x SNI matrix
@@ -49,14 +49,14 @@ function startMatrix() {
   const ips = parseLines('mxIps').filter(ip => trimWs(ip.split('|')[0]));
   const snis = parseLines('mxSnis');
   if (!ips.length || !snis.length) {
-    toast('Нужны и IP, и SNI');
+    toast(t('mx.need'));
     return;
   }
   if (ips.length * snis.length > MX_MAX) {
-    toast('Слишком много комбинаций (макс. 3000)');
+    toast(t('mx.tooMany'));
     return;
   }
-  S.mx = {ips: ips, snis: snis, cells: {}, rand: snis.includes(RAND_SNI) ? randomSni() : ''};
+  S.mx = {ips: ips, snis: snis, cells: {}, rand: snis.includes(RAND_SNI) ? randomSni() : '', at: {}};
   const jobs = [];
   for (const ip of ips) for (const sni of snis) jobs.push(mxKey(ip, sni));
   renderMx();
@@ -67,16 +67,33 @@ function startMatrix() {
   prog();
 }
 
+function mxHeadHtml() {
+  const m = S.mx;
+  return '<tr><th class="corner">IP \\ SNI</th>' +
+    m.snis.map(s => '<th>' + (s === '-' ? '∅' : s === RAND_SNI ?
+      '<span class="rand" title="' + esc(t('mx.randTip')) + '">? ' + esc(m.rand) + '</span>' : esc(s)) +
+      '</th>').join('') + '</tr>';
+}
+
 function renderMx() {
   const m = S.mx;
-  const t = byId('mxTable');
-  t.tHead.innerHTML = '<tr><th class="corner">IP \\ SNI</th>' +
-    m.snis.map(s => '<th>' + (s === '-' ? '∅' : s === RAND_SNI ?
-      '<span class="rand" title="случайное имя, новое на каждый запуск">? ' + esc(m.rand) + '</span>' : esc(s)) +
-      '</th>').join('') + '</tr>';
-  t.tBodies[0].innerHTML = m.ips.map((ip, i) => '<tr><th class="ipc mono">' + esc(ip) + '</th>' +
+  const tbl = byId('mxTable');
+  tbl.tHead.innerHTML = mxHeadHtml();
+  tbl.tBodies[0].innerHTML = m.ips.map((ip, i) => '<tr><th class="ipc mono">' + esc(ip) + '</th>' +
     m.snis.map((s, j) => '<td id="mc_' + i + '_' + j + '">' + cellHtml(null) + '</td>').join('') + '</tr>').join('');
   byId('mxNotes').innerHTML = '';
+}
+
+// The head and the cells that have a result, in the chosen language.
+function redrawMx() {
+  if (!byId('mxTable').tHead.rows.length) return;
+  byId('mxTable').tHead.innerHTML = mxHeadHtml();
+  const at = S.mx.at || {};
+  const n = S.mx.snis.length;
+  for (const k of Object.keys(at)) {
+    const el = byId('mc_' + Math.floor(k / n) + '_' + k % n);
+    if (el) el.innerHTML = cellHtml(at[k]);
+  }
 }
 
 function cellHtml(x) {
@@ -95,6 +112,7 @@ function onMxRes(m) {
   if (!n || !Number.isInteger(m.idx) || m.idx < 0) return;
   const i = Math.floor(m.idx / n), j = m.idx % n;
   S.mx.cells[m.host + '|' + m.sni] = m;
+  if (S.mx.at) S.mx.at[m.idx] = m;
   const el = byId('mc_' + i + '_' + j);
   if (el) el.innerHTML = cellHtml(m);
 }
@@ -149,38 +167,34 @@ function analyzeMx() {
     let cls, txt;
     if (tcpFail === tot) {
       cls = 'bad';
-      txt = 'TCP:443 до этого IP вообще не проходит — адрес отрезан (или хост лежит).';
+      txt = esc(t('mx.tcpDead'));
     } else if (unsteady) {
       cls = 'bad';
-      txt = 'Белые имена на этот адрес то проходят, то режутся (нестабильно {n} из {tot}): туннель с маскировкой под белый SNI будет обрываться, даже если одна проверка прошла.'.replace('{n}', unsteady).replace('{tot}', wTot);
+      txt = esc(t('mx.unsteady', unsteady, wTot));
     } else if (stuck.length) {
       cls = 'bad';
       txt = TV.xferNote(stuck);
     } else if (wOk > 0 && cOk === 0 && cTot > 0) {
       cls = 'good';
-      txt = 'Фильтр по <b>SNI</b>: белые имена проходят (' + wOk + '/' + wTot + '), чужие режутся. Хороший знак: ' +
-        'сервер где угодно + маскировка под белый SNI (Reality) может сработать.';
+      txt = t('mx.sniFilter.h', wOk, wTot);
     } else if (wOk > 0 && cOk > 0) {
       cls = 'good';
-      txt = 'Пускает и белые, и чужие SNI (' + wOk + '/' + wTot + ' белых, ' + cOk + '/' + cTot + ' чужих). ' +
-        'SNI не фильтруется — IP белый или фильтр сейчас снят.';
+      txt = esc(t('mx.sniOpen', wOk, wTot, cOk, cTot));
     } else if (wOk === 0 && cOk > 0) {
       cls = 'warn';
-      txt = 'Странно: белые SNI режутся, чужие проходят. Проверь таймауты и повтори.';
+      txt = esc(t('mx.odd'));
     } else {
       cls = 'bad';
-      txt = 'TCP есть, но TLS режется при любом SNI (' + (nOk === true ? 'даже без SNI проходит' : 'без SNI тоже нет') +
-        ') — похоже на DPI или блок по IP.';
+      txt = esc(t('mx.tlsCut', t(nOk === true ? 'mx.noSniPass' : 'mx.noSniCut')));
     }
     notes.push('<div class="note ' + cls + '"><b class="mono">' + esc(ip) + '</b> — ' + txt + '</div>');
   }
   if (seen > 0 && allOk && anyStuck) {
-    notes.unshift('<div class="note warn">' + TV.XFER_ALL_STUCK + '</div>');
+    notes.unshift('<div class="note warn">' + t('xf.allStuck.h') + '</div>');
   } else if (seen > 0 && allOk && anyFpCut) {
-    notes.unshift('<div class="note warn">' + TV.HELLO_ALL_CUT + '</div>');
+    notes.unshift('<div class="note warn">' + t('hello.allCut.h') + '</div>');
   } else if (seen > 0 && allOk) {
-    notes.unshift('<div class="note warn">Всё проходит, похоже, белые списки сейчас <b>сняты</b>. ' +
-      'Сохрани снимок как эталон, потом повторишь скан при блокировке и сравнишь.</div>');
+    notes.unshift('<div class="note warn">' + t('mx.allOk.h') + '</div>');
   }
   return notes.join('');
 }
@@ -190,7 +204,7 @@ function analyzeMx() {
 function nameNote(rnd, named, W) {
   // Tries that disagree make any one verdict a coin toss: no list is read then.
   if (TV.unstable(rnd) || named.some(p => TV.unstable(p[1]))) {
-    return {cls: 'warn', txt: 'Попытки на этот адрес расходятся (нестабильно) — вид фильтра по имени так не определить: похоже на случайные обрывы, а не на список имён.'};
+    return {cls: 'warn', txt: esc(t('mx.nameShaky'))};
   }
   const rOk = okV(rnd.verdict);
   let all = rOk, wOk = 0, cOk = 0;
@@ -203,13 +217,12 @@ function nameNote(rnd, named, W) {
     else if (ok) cOk += 1;
     else cut.push(sni);
   }
-  if (all) return {cls: 'good', txt: 'Фильтра по имени на этом адресе нет: проходят все имена, даже случайное.'};
+  if (all) return {cls: 'good', txt: esc(t('mx.nameNone'))};
   if (!rOk && wOk > 0 && cOk === 0) {
-    return {cls: 'warn', txt: 'Фильтр по имени — <b>белый список</b>: проходят только белые имена, случайное имя режется.'};
+    return {cls: 'warn', txt: t('mx.nameWhite.h')};
   }
   if (rOk && cut.length) {
-    return {cls: 'warn', txt: 'Фильтр по имени — <b>чёрный список</b>: случайное имя проходит, ' +
-      'режутся только имена из списка: ' + cut.map(esc).join(', ') + '.'};
+    return {cls: 'warn', txt: t('mx.nameBlack.h', cut.map(esc).join(', '))};
   }
   return null;
 }
@@ -233,14 +246,14 @@ function fillFromDomains() {
     }
   }
   if (!add.length) {
-    toast('Нет прошедших доменов, сначала сделай скан доменов');
+    toast(t('mx.noPassed'));
     return;
   }
   const ta = byId('mxIps');
-  ta.value = ta.value.replace(/\s+$/, '') + '\n# IP прошедших доменов\n' + add.join('\n');
-  toast('Добавлено IP: ' + add.length);
+  ta.value = ta.value.replace(/\s+$/, '') + '\n' + t('mx.fillHead') + '\n' + add.join('\n');
+  toast(t('mx.added', add.length));
 }
 
 Object.assign(TV, {RAND_SNI, mxName, MX_IPS_DEFAULT, MX_SNIS_DEFAULT, SH, WHITE_BASE, analyzeMx, fillFromDomains,
-  mxKey, onMxRes, renderMxNotes, startMatrix});
+  mxKey, onMxRes, redrawMx, renderMxNotes, startMatrix});
 })();

@@ -1,7 +1,7 @@
 (function () {
 'use strict';
 
-const {byId, esc} = TV;
+const {byId, esc, t} = TV;
 
 // ---------------------------------------------------------------------------
 // ClientHello shapes: the "Отпечаток" option, the L/C/F marks, the note on a
@@ -15,7 +15,7 @@ const HELLO_MODES = ['lib', 'chrome', 'firefox', 'all'];
 // The shapes in the order of their marks; `of` reads a shape's outcome from
 // a res message (or a snapshot entry, which keeps the words only).
 const SHAPES = [
-  {m: 'L', name: 'библиотека', gen: 'библиотеки', modes: ['all'],
+  {m: 'L', get name() { return t('hello.lib'); }, get gen() { return t('hello.libGen'); }, modes: ['all'],
     of: x => [x.tls, x.tlsMs, x.tlsDetail]},
   {m: 'C', name: 'Chrome', gen: 'Chrome', modes: ['chrome', 'all'],
     of: x => [x.helloChrome, x.helloChromeMs, x.helloChromeDetail]},
@@ -23,19 +23,15 @@ const SHAPES = [
     of: x => [x.helloFirefox, x.helloFirefoxMs, x.helloFirefoxDetail]}
 ];
 
-// The note's texts; {pass} and {cut} are lists of shape names (genitive).
+// The note's texts (32-texts.js); {0} and {1} are lists of shape names (genitive).
 const HT = {
-  note: 'Фильтр по <b>отпечатку TLS</b>: пропускает ClientHello {pass}, режет {cut}. {tail}',
-  and: ' и ',
-  chromeCutFirefoxPasses: 'Туннель, который прикидывается Chrome (uTLS, Reality), сюда не пройдёт: ' +
-    'поставь в клиенте отпечаток Firefox.',
-  chromeCut: 'Туннель, который прикидывается Chrome (uTLS, Reality), сюда не пройдёт.',
-  chromePassesLibCut: 'Туннель с отпечатком Chrome (uTLS, Reality) пройдёт, хотя скан библиотекой тут режется.',
-  chromePasses: 'Туннель с отпечатком Chrome (uTLS, Reality) пройдёт.',
-  other: 'Туннелю нужен тот отпечаток, который проходит.',
-  // Every handshake passed, yet a browser-shaped hello was cut somewhere.
-  allCut: 'Рукопожатия библиотекой проходят, но на части адресов ClientHello браузера режется: белые списки <b>не сняты</b>, смотри заметки по адресам.',
-  legend: 'Отпечаток: L — библиотека, C — Chrome, F — Firefox; + прошёл, - срезан, ? неясно'
+  note: 'hello.note.h',
+  and: 'hello.and',
+  chromeCutFirefoxPasses: 'hello.chromeCutFirefoxPasses',
+  chromeCut: 'hello.chromeCut',
+  chromePassesLibCut: 'hello.chromePassesLibCut',
+  chromePasses: 'hello.chromePasses',
+  other: 'hello.other'
 };
 
 const passes = w => w === 'ok' || w === 'alert'; // the server answered: the filter let it through
@@ -69,7 +65,7 @@ function helloMarksHtml(x) {
   if (!sh.length) return '';
   return '<span class="hmarks">' + sh.map(s => {
     const [w, ms, det] = s.of(x);
-    const tip = s.name + ': ' + (w || '?') + (ms >= 0 ? ' ' + ms + 'мс' : '') + (det ? ' (' + det + ')' : '');
+    const tip = s.name + ': ' + (w || '?') + (ms >= 0 ? ' ' + ms + t('u.ms') : '') + (det ? ' (' + det + ')' : '');
     return '<i class="hm ' + markClass(w) + '" title="' + esc(tip) + '">' + s.m + '</i>';
   }).join('') + '</span>';
 }
@@ -101,14 +97,13 @@ function helloNote(cells) {
       else if (passes(w[i]) && state[s.m] !== 'cut') state[s.m] = 'pass';
     });
   }
-  const names = k => SHAPES.filter(s => state[s.m] === k).map(s => s.gen).join(HT.and);
+  const names = k => SHAPES.filter(s => state[s.m] === k).map(s => s.gen).join(t(HT.and));
   if (!split || !names('pass') || !names('cut')) return null;
   let tail;
   if (state.C === 'cut') tail = state.F === 'pass' ? HT.chromeCutFirefoxPasses : HT.chromeCut;
   else if (state.C === 'pass') tail = state.L === 'cut' ? HT.chromePassesLibCut : HT.chromePasses;
   else tail = HT.other;
-  return {cls: 'warn', txt: HT.note.replace('{pass}', names('pass')).replace('{cut}', names('cut'))
-    .replace('{tail}', tail)};
+  return {cls: 'warn', txt: t(HT.note, names('pass'), names('cut'), t(tail))};
 }
 
 // Snapshot keys of an entry: the mode and the browser words, when they ran.
@@ -117,6 +112,5 @@ function helloKeys(x) {
   return mode ? {hello: mode, helloChrome: x.helloChrome, helloFirefox: x.helloFirefox} : {};
 }
 
-Object.assign(TV, {HELLO_ALL_CUT: HT.allCut, HELLO_LEGEND: HT.legend, helloKeys, helloMarksHtml, helloMode, helloNote,
-  helloToken});
+Object.assign(TV, {helloKeys, helloMarksHtml, helloMode, helloNote, helloToken});
 })();

@@ -1,14 +1,15 @@
 (function () {
 'use strict';
 
-const {DASH, IPINFO_HOST, S, SH, VL, byId, calcStatus, esc, mxKey, post, ruDateTime, stamp,
-  toast, verdictHtml, word} = TV;
+const {DASH, IPINFO_HOST, S, SH, byId, calcStatus, esc, mxKey, post, stamp, t,
+  toast, verdictHtml, vword, wire, word} = TV;
 
 // ---------------------------------------------------------------------------
 // Snapshots, comparison, report
 // ---------------------------------------------------------------------------
 
 let pending = null;          // null, {view: name} or {a: name, b: name}
+let shown = null;            // what #cmpOut shows: null, {view: name} or {a: name, b: name}
 const loaded = new Map();    // file name -> parsed snapshot
 
 const arr = x => (Array.isArray(x) ? x : []);
@@ -24,7 +25,7 @@ function repeatKeys(x) {
 // snapshot reads as one "?" column, whatever name each run drew.
 function cellName(s, c) {
   const rand = isObj(s.matrix) ? str(s.matrix.rand) : '';
-  return str(c.ip) + ' × ' + (rand && str(c.sni) === rand ? '? (случайное)' : c.sni ? str(c.sni) : '∅');
+  return str(c.ip) + ' × ' + (rand && str(c.sni) === rand ? t('cmp.rand') : c.sni ? str(c.sni) : '∅');
 }
 
 function makeSnapshot(label) {
@@ -64,7 +65,7 @@ function snapshotName(label) {
 function saveSnapshot(label) {
   const s = makeSnapshot(label);
   if (!s.domains.length && !s.matrix.cells.length && !s.basics.length) {
-    toast('Нечего сохранять — сначала сделай скан');
+    toast(t('snap.nothing'));
     return;
   }
   post('save', snapshotName(label), JSON.stringify(s));
@@ -72,26 +73,26 @@ function saveSnapshot(label) {
 
 function buildReport() {
   const L = [];
-  L.push('Tarnveil ' + byId('ver').textContent + ' | ' + ruDateTime(new Date()));
-  L.push('Статус: ' + calcStatus(S.domRows).txt);
+  L.push('Tarnveil ' + byId('ver').textContent + ' | ' + TV.dateTime(new Date()));
+  L.push(t('rep.status', wire(calcStatus(S.domRows).txt)));
   const ii = S.ipinfo;
-  if (ii && ii.error) L.push('Выход: данные недоступны (' + IPINFO_HOST + ')');
-  else if (ii) L.push('Выход: ' + str(ii.ip) + ' | ' + str(ii.isp) + ' | ' + str(ii.as) + ' | ' + str(ii.city));
+  if (ii && ii.error) L.push(t('rep.exitNa', IPINFO_HOST));
+  else if (ii) L.push(t('rep.exit', str(ii.ip) + ' | ' + str(ii.isp) + ' | ' + str(ii.as) + ' | ' + str(ii.city)));
   const done = S.domRows.filter(r => r.res);
   let legend = false; // the key to the hello tokens, once
   if (done.length) {
-    L.push('', '== Домены ==');
+    L.push('', t('rep.domains'));
     for (const r of done) {
       const x = r.res;
-      L.push('[' + r.group + '] ' + r.host + ' -> ' + word(VL, x.verdict) + ' (ip ' + (x.ip || '-') +
+      L.push('[' + r.group + '] ' + r.host + ' -> ' + vword(x.verdict) + ' (ip ' + (x.ip || '-') +
         ', dns ' + x.dns + ', tcp ' + x.tcp + ', tls ' + x.tls + (x.tlsMs >= 0 ? ' ' + x.tlsMs + 'ms' : '') +
         (x.http === 'ok' ? ', http ' + x.httpCode : '') + (TV.helloToken(x) ? ', hello ' + TV.helloToken(x) : '') +
-        (typeof x.xfer === 'string' ? ', 16–20 КБ: ' + TV.xferText(x) : '') +
-        (Number.isInteger(x.tries) && x.tries > 1 ? ', попыток ' + x.passes + '/' + x.tries : '') + ')' +
-        (TV.unstable(x) ? ' НЕСТАБИЛЬНО' : '') + TV.dnsReportDomain(x));
+        (typeof x.xfer === 'string' ? t('rep.xfer', TV.xferText(x)) : '') +
+        (Number.isInteger(x.tries) && x.tries > 1 ? t('rep.tries', x.passes, x.tries) : '') + ')' +
+        (TV.unstable(x) ? t('rep.unst') : '') + TV.dnsReportDomain(x));
     }
     legend = done.some(r => TV.helloToken(r.res));
-    if (legend) L.push(TV.HELLO_LEGEND);
+    if (legend) L.push(t('hello.legend'));
   }
   if (Object.keys(S.mx.cells).length) {
     L.push('', '== IP x SNI ==');
@@ -109,17 +110,17 @@ function buildReport() {
       const n = TV.helloNote(xs.filter(Boolean));
       if (n) fp.push(ip + ' — ' + n.txt.replace(/<\/?b>/g, ''));
     }
-    if (!legend && xsHello()) L.push(TV.HELLO_LEGEND);
+    if (!legend && xsHello()) L.push(t('hello.legend'));
     if (Object.keys(S.mx.cells).some(k => TV.unstable(S.mx.cells[k]))) {
-      L.push('~k/N: попытки расходятся, прошло k из N');
+      L.push(t('rep.unstKey'));
     }
     L.push(...fp);
   }
   if (S.basics.length) {
-    L.push('', '== Базовый тест ==');
+    L.push('', t('rep.basics'));
     for (const n of S.basics) {
-      L.push(n.group + ' | ' + n.name + ' -> ' + n.state + (n.ms >= 0 ? ' ' + n.ms + 'ms' : '') +
-        (n.detail ? ' (' + n.detail + ')' : ''));
+      L.push(wire(n.group) + ' | ' + n.name + ' -> ' + n.state + (n.ms >= 0 ? ' ' + n.ms + 'ms' : '') +
+        (n.detail ? ' (' + wire(n.detail) + ')' : ''));
     }
     L.push(...TV.dnsReportBasics());
   }
@@ -132,7 +133,7 @@ function renderFiles() {
   shownFiles = arr(S.files).filter(isObj).slice().sort((a, b) => str(b.name).localeCompare(str(a.name)));
   const el = byId('fileList');
   if (!shownFiles.length) {
-    el.innerHTML = '<div class="empty">Снимков пока нет. Нажми «Сохранить снимок» вверху.</div>';
+    el.innerHTML = '<div class="empty">' + esc(t('files.none')) + '</div>';
     TV.timelineFiles();
     return;
   }
@@ -140,12 +141,12 @@ function renderFiles() {
   el.innerHTML = shownFiles.map((f, i) => {
     const name = str(f.name);
     const kb = ((Number(f.size) || 0) / 1024).toFixed(1);
-    return '<div class="frow"><span class="fname">' + esc(name) + '</span><span class="fsize">' + kb + ' КБ</span>' +
+    return '<div class="frow"><span class="fname">' + esc(name) + '</span><span class="fsize">' + kb + ' ' + esc(t('u.kb')) + '</span>' +
       (name === S.pickA ? '<span class="ftag a">A</span>' : '') +
       (name === S.pickB ? '<span class="ftag b">B</span>' : '') +
       '<button class="sm" data-act="a" data-i="' + i + '">A</button>' +
       '<button class="sm" data-act="b" data-i="' + i + '">B</button>' +
-      '<button class="sm" data-act="view" data-i="' + i + '">Смотреть</button>' +
+      '<button class="sm" data-act="view" data-i="' + i + '">' + esc(t('files.view')) + '</button>' +
       '<button class="sm del" data-act="del" data-i="' + i + '">×</button></div>';
   }).join('');
 }
@@ -179,7 +180,7 @@ function onFileClick(ev) {
 
 function compare() {
   if (!S.pickA || !S.pickB) {
-    toast('Выбери снимки A и B');
+    toast(t('cmp.pick'));
     return;
   }
   const a = S.pickA, b = S.pickB;
@@ -199,7 +200,7 @@ function onFile(name, data) {
   if (TV.timelineFile(name, isObj(s) ? s : null) && !forUser) return;
   // Anything but a JSON object is as unusable as broken JSON.
   if (!isObj(s)) {
-    toast('Файл повреждён: ' + name);
+    toast(t('snap.bad', name));
     pending = null;
     return;
   }
@@ -228,9 +229,9 @@ function xsHello() {
 }
 
 function snapHead(tag, s, name) {
-  const st = isObj(s.status) && s.status.txt !== undefined ? str(s.status.txt) : '?';
+  const st = isObj(s.status) && s.status.txt !== undefined ? wire(str(s.status.txt)) : '?';
   const d = new Date(s.created);
-  const when = isNaN(d.getTime()) ? '?' : ruDateTime(d);
+  const when = isNaN(d.getTime()) ? '?' : TV.dateTime(d);
   const label = str(s.label);
   return '<div class="tile"><div class="big2"><b>' + esc(tag) + ': ' + esc(st) + '</b></div><div class="cap">' +
     esc(name) + ' · ' + esc(when) + (label ? ' · ' + esc(label) : '') + '</div></div>';
@@ -238,13 +239,15 @@ function snapHead(tag, s, name) {
 
 function renderView(name) {
   const s = loaded.get(name);
-  let h = '<div class="tiles">' + snapHead('Снимок', s, name) + '</div>';
+  shown = {view: name};
+  let h = '<div class="tiles">' + snapHead(t('snap.tag'), s, name) + '</div>';
   const ii = s.ipinfo;
   if (isObj(ii) && !ii.error) {
-    h += '<div class="note">Выход: <span class="mono">' + esc(ii.ip) + '</span> · ' + esc(ii.isp) + ' · ' +
+    h += '<div class="note">' + esc(t('snap.exit')) + ' <span class="mono">' + esc(ii.ip) + '</span> · ' + esc(ii.isp) + ' · ' +
       esc(ii.as) + '</div>';
   }
-  h += '<div class="tblWrap"><table class="tbl"><thead><tr><th>Домен</th><th>Группа</th><th>Вердикт</th><th>IP</th>' +
+  h += '<div class="tblWrap"><table class="tbl"><thead><tr><th>' + esc(t('th.domain')) + '</th><th>' +
+    esc(t('th.group')) + '</th><th>' + esc(t('th.verdict')) + '</th><th>IP</th>' +
     '</tr></thead><tbody>' + arr(s.domains).filter(isObj).map(d => '<tr><td class="mono">' + esc(d.host) +
     '</td><td><span class="gtag">' + esc(d.group) + '</span></td><td>' + verdictHtml(d.verdict) + TV.unstableHtml(d) + '</td><td>' +
     (d.ip ? '<span class="mono">' + esc(d.ip) + '</span>' : DASH) + TV.dnsSpoofMark(d) + '</td></tr>').join('') + '</tbody></table></div>';
@@ -293,7 +296,7 @@ function helloMap(s) {
 function helloDiff(a, b) {
   const ha = helloMap(a), hb = helloMap(b);
   if (!ha.size && !hb.size) return '';
-  return diffTable('Отпечаток TLS', ha, hb, t => '<span class="mono">' + esc(t) + '</span>');
+  return diffTable(t('cmp.hello'), ha, hb, t => '<span class="mono">' + esc(t) + '</span>');
 }
 
 // `show` renders a side's value (a verdict unless told otherwise); `same`
@@ -302,11 +305,11 @@ function diffTable(title, rowsA, rowsB, show = verdictHtml, same = (x, y) => x =
   const keys = Array.from(rowsA.keys());
   for (const k of rowsB.keys()) if (!rowsA.has(k)) keys.push(k);
   const changed = keys.filter(k => !rowsA.has(k) || !rowsB.has(k) || !same(rowsA.get(k), rowsB.get(k)));
-  let h = '<div class="cmpH"><b>' + esc(title) + ': изменилось ' + changed.length + ' из ' + keys.length + '</b></div>';
-  if (!changed.length) return h + '<div class="note good">Без изменений.</div>';
+  let h = '<div class="cmpH"><b>' + esc(title) + esc(t('cmp.changed', changed.length, keys.length)) + '</b></div>';
+  if (!changed.length) return h + '<div class="note good">' + esc(t('cmp.same')) + '</div>';
   const side = (m, k) => (m.has(k) ? show(m.get(k)) : verdictHtml('pend'));
-  return h + '<div class="tblWrap"><table class="tbl"><thead><tr><th>Что</th><th>A (было)</th><th></th>' +
-    '<th>B (стало)</th></tr></thead><tbody>' + changed.map(k => '<tr><td class="mono">' + esc(k) + '</td><td>' +
+  return h + '<div class="tblWrap"><table class="tbl"><thead><tr><th>' + esc(t('cmp.what')) + '</th><th>' +
+    esc(t('cmp.a')) + '</th><th></th><th>' + esc(t('cmp.b')) + '</th></tr></thead><tbody>' + changed.map(k => '<tr><td class="mono">' + esc(k) + '</td><td>' +
     side(rowsA, k) + '</td><td class="arrow">→</td><td>' + side(rowsB, k) + '</td></tr>').join('') +
     '</tbody></table></div>';
 }
@@ -325,13 +328,14 @@ function repeatMap(s) {
 function repeatDiff(a, b) {
   const ra = repeatMap(a), rb = repeatMap(b);
   if (!ra.size && !rb.size) return '';
-  return diffTable('Повторы (прошло из попыток)', ra, rb, t => '<span class="mono">' + esc(t) + '</span>');
+  return diffTable(t('cmp.repeat'), ra, rb, t => '<span class="mono">' + esc(t) + '</span>');
 }
 
 function renderCmp(an, bn) {
   const a = loaded.get(an), b = loaded.get(bn);
+  shown = {a: an, b: bn};
   byId('cmpOut').innerHTML = '<div class="tiles">' + snapHead('A', a, an) + snapHead('B', b, bn) + '</div>' +
-    diffTable('Домены', domMap(a), domMap(b)) + diffTable('IP × SNI', mxMap(a), mxMap(b)) + xferDiff(a, b) +
+    diffTable(t('cmp.domains'), domMap(a), domMap(b)) + diffTable('IP × SNI', mxMap(a), mxMap(b)) + xferDiff(a, b) +
     helloDiff(a, b) + repeatDiff(a, b) + TV.dnsCmpTables(a, b);
 }
 
@@ -343,9 +347,19 @@ function xferDiff(a, b) {
   for (const k of Array.from(xa.keys())) if (!xb.has(k)) xa.delete(k);
   for (const k of Array.from(xb.keys())) if (!xa.has(k)) xb.delete(k);
   if (!Array.from(xa.keys()).some(k => xa.get(k).xfer !== xb.get(k).xfer)) return '';
-  return diffTable('Тест 16–20 КБ', xa, xb, xferSide, (x, y) => x.xfer === y.xfer);
+  return diffTable(t('f.xfer'), xa, xb, xferSide, (x, y) => x.xfer === y.xfer);
 }
 
-Object.assign(TV, {buildReport, compare, diffTable, makeSnapshot, onFile, onFileClick, openSnapshot, renderFiles,
-  saveSnapshot});
+// The snapshot or the comparison on show, drawn again in the chosen language.
+function redrawShown() {
+  if (!shown) return;
+  if (shown.view !== undefined) {
+    if (loaded.has(shown.view)) renderView(shown.view);
+  } else if (loaded.has(shown.a) && loaded.has(shown.b)) {
+    renderCmp(shown.a, shown.b);
+  }
+}
+
+Object.assign(TV, {buildReport, compare, diffTable, makeSnapshot, onFile, onFileClick, openSnapshot, redrawShown,
+  renderFiles, saveSnapshot});
 })();

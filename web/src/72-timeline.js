@@ -1,7 +1,7 @@
 (function () {
 'use strict';
 
-const {S, byId, esc, post, ruDateTime} = TV;
+const {S, byId, esc, post, t, wire} = TV;
 
 // ---------------------------------------------------------------------------
 // Status timeline: one mark per saved snapshot, placed by its time (or by the
@@ -93,21 +93,21 @@ function renderTimeline() {
         axisLabel(x, String(h).padStart(2, '0') + ':00', h === 0 ? 'start' : h === 24 ? 'end' : 'middle');
     }).join('');
   } else {
-    axis = axisLabel(hi === lo ? W / 2 : PAD, ruDateTime(new Date(lo)), hi === lo ? 'middle' : 'start') +
-      (hi === lo ? '' : axisLabel(W - PAD, ruDateTime(new Date(hi)), 'end'));
+    axis = axisLabel(hi === lo ? W / 2 : PAD, TV.dateTime(new Date(lo)), hi === lo ? 'middle' : 'start') +
+      (hi === lo ? '' : axisLabel(W - PAD, TV.dateTime(new Date(hi)), 'end'));
   }
   // Oldest first, so the newest mark is drawn on top.
   const dots = marks.slice().sort((a, b) => a.s.t - b.s.t).map(m => {
-    const tip = m.s.txt + (m.s.label ? ' · ' + m.s.label : '') + ' · ' + ruDateTime(new Date(m.s.t));
+    const tip = wire(m.s.txt) + (m.s.label ? ' · ' + m.s.label : '') + ' · ' + TV.dateTime(new Date(m.s.t));
     return '<circle class="tlm s-' + m.s.k + '" data-name="' + esc(m.name) + '" cx="' +
       xOf(m.s.t, lo, hi).toFixed(1) + '" cy="' + Y + '" r="7" tabindex="0" role="button" aria-label="' + esc(tip) +
       '"><title>' + esc(tip) + '</title></circle>';
   }).join('');
-  el.innerHTML = '<div class="tlHead"><span class="mut">Статус по снимкам: ' + marks.length +
-    (names.length < (Array.isArray(S.files) ? S.files.length : 0) ? ' последних' : '') + '</span>' +
-    '<button class="sm" id="tlMode">' + (byDay ? 'По датам' : 'По времени суток') + '</button></div>' +
+  el.innerHTML = '<div class="tlHead"><span class="mut">' + esc(t('tl.head', marks.length) +
+    (names.length < (Array.isArray(S.files) ? S.files.length : 0) ? t('tl.last') : '')) + '</span>' +
+    '<button class="sm" id="tlMode">' + esc(t(byDay ? 'tl.byDate' : 'tl.byDay')) + '</button></div>' +
     '<svg class="tl" viewBox="0 0 ' + W + ' ' + H + '" role="img" ' +
-    'aria-label="Статус по снимкам">' +
+    'aria-label="' + esc(t('tl.aria')) + '">' +
     '<line class="axis" x1="' + PAD + '" x2="' + (W - PAD) + '" y1="' + Y + '" y2="' + Y + '"/>' + axis + dots + '</svg>';
 }
 

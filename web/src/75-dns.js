@@ -1,7 +1,7 @@
 (function () {
 'use strict';
 
-const {S, esc} = TV;
+const {S, esc, t} = TV;
 
 // ---------------------------------------------------------------------------
 // DNS findings: swapped answers of the system resolver (domain rows) and
@@ -14,26 +14,7 @@ const YES = 'yes';
 // The basic test's rows after the twelve: DoT and DoH to each of four resolvers.
 const DNS_NET_ROWS = 8;
 
-const DNS_T = {
-  spoof: 'подмена DNS',
-  spoofTip: 'Системный DNS отдал чужой адрес. Шифрованный DNS дал другой, и сертификат на нём настоящий.',
-  genuineTip: 'Настоящий адрес: его дал шифрованный DNS, и сертификат на нём проходит проверку.',
-  spoofNote: '<b>Подмена DNS.</b> Для части сайтов системный DNS отдаёт чужой адрес (заглушку или блок-страницу): ' +
-    'шифрованный DNS дал другой адрес, и там сертификат настоящий. Строки с пометкой «подмена DNS» проверяют ' +
-    'заглушку, а не сам сайт.',
-  intercept: 'перехват',
-  interceptTip: 'На UDP/53 этого адреса отвечает другой резолвер, не тот, что по DoT.',
-  interceptNote: '<b>DNS-запросы на UDP/53 перехватывают.</b> Вместо публичного резолвера отвечает сама сеть ' +
-    '(обычно DNS оператора): так показал whoami по UDP и по DoT. Ответы строк с пометкой «перехват» пришли ' +
-    'не от того резолвера, которого ты спрашивал.',
-  interceptList: 'Перехват: ',
-  cmpSpoof: 'Подмена DNS',
-  cmpIntercept: 'Перехват UDP/53',
-  none: 'нет',
-  unknown: 'не проверено',
-  reportSpoof: 'подмена DNS, настоящий адрес ',
-  reportIntercept: 'Перехват UDP/53: '
-};
+// The texts are in the tables (32-texts.js), under "dns.".
 
 const spoofed = x => !!x && x.dnsSpoof === YES;
 const intercepted = n => !!n && n.intercept === YES;
@@ -42,27 +23,27 @@ const intercepted = n => !!n && n.intercept === YES;
 // genuine address on a line of its own (the address column is narrow).
 function dnsSpoofMark(x) {
   if (!spoofed(x)) return '';
-  return '<span class="dnsmark" title="' + esc(DNS_T.spoofTip) + '">' + esc(DNS_T.spoof) + '</span>' +
-    '<span class="dnsgen mono" title="' + esc(DNS_T.genuineTip) + '">→ ' + esc(x.dnsGenuine) + '</span>';
+  return '<span class="dnsmark" title="' + esc(t('dns.spoofTip')) + '">' + esc(t('dns.spoof')) + '</span>' +
+    '<span class="dnsgen mono" title="' + esc(t('dns.genuineTip')) + '">→ ' + esc(x.dnsGenuine) + '</span>';
 }
 
 // The mark beside an intercepted UDP row's state.
 function dnsNetMark(n) {
   if (!intercepted(n)) return '';
-  return ' <span class="dnsmark" title="' + esc(DNS_T.interceptTip) + '">' + esc(DNS_T.intercept) + '</span>';
+  return ' <span class="dnsmark" title="' + esc(t('dns.interceptTip')) + '">' + esc(t('dns.intercept')) + '</span>';
 }
 
 function dnsSpoofWarn() {
   const rows = S.domRows.filter(r => spoofed(r.res));
   if (!rows.length) return '';
-  return '<div class="note bad">' + DNS_T.spoofNote + ' <span class="mono">' +
+  return '<div class="note bad">' + t('dns.spoofNote.h') + ' <span class="mono">' +
     rows.map(r => esc(r.host) + ' → ' + esc(r.res.dnsGenuine)).join(', ') + '</span></div>';
 }
 
 function dnsInterceptWarn() {
   const names = S.basics.filter(intercepted).map(n => n.name);
   if (!names.length) return '';
-  return '<div class="note bad">' + DNS_T.interceptNote + ' ' + esc(DNS_T.interceptList) +
+  return '<div class="note bad">' + t('dns.interceptNote.h') + ' ' + esc(t('dns.interceptList')) +
     esc(names.join(', ')) + '.</div>';
 }
 
@@ -73,24 +54,24 @@ function dnsSnapKeys(x) {
 
 function dnsReportDomain(x) {
   if (!spoofed(x)) return '';
-  return ' [' + DNS_T.reportSpoof + x.dnsGenuine + (x.dnsVia ? ', ' + x.dnsVia : '') + ']';
+  return ' [' + t('dns.reportSpoof') + x.dnsGenuine + (x.dnsVia ? ', ' + x.dnsVia : '') + ']';
 }
 
 function dnsReportBasics() {
   const names = S.basics.filter(intercepted).map(n => n.name);
-  return names.length ? [DNS_T.reportIntercept + names.join(', ')] : [];
+  return names.length ? [t('dns.reportIntercept') + names.join(', ')] : [];
 }
 
 // Comparison of two snapshots: the swapped answers and the interception,
 // each as a table of its own, shown only when one side has a finding.
 function spoofWord(d) {
-  if (d.dnsSpoof === YES) return DNS_T.spoof + ' → ' + d.dnsGenuine;
-  return d.dnsSpoof === 'fail' ? DNS_T.unknown : DNS_T.none;
+  if (d.dnsSpoof === YES) return t('dns.spoof') + ' → ' + d.dnsGenuine;
+  return d.dnsSpoof === 'fail' ? t('dns.unknown') : t('dns.none');
 }
 
 function interceptWord(n) {
-  if (n.intercept === YES) return DNS_T.intercept;
-  return n.intercept === 'no' ? DNS_T.none : DNS_T.unknown;
+  if (n.intercept === YES) return t('dns.intercept');
+  return n.intercept === 'no' ? t('dns.none') : t('dns.unknown');
 }
 
 function findings(list, key, wordOf, keyOf) {
@@ -110,10 +91,10 @@ function dnsCmpTables(a, b) {
   let h = '';
   const sa = findings(a.domains, 'dnsSpoof', spoofWord, d => d.host);
   const sb = findings(b.domains, 'dnsSpoof', spoofWord, d => d.host);
-  if (sa.any || sb.any) h += TV.diffTable(DNS_T.cmpSpoof, sa.m, sb.m, findingHtml);
+  if (sa.any || sb.any) h += TV.diffTable(t('dns.cmpSpoof'), sa.m, sb.m, findingHtml);
   const ia = findings(a.basics, 'intercept', interceptWord, n => n.name);
   const ib = findings(b.basics, 'intercept', interceptWord, n => n.name);
-  if (ia.any || ib.any) h += TV.diffTable(DNS_T.cmpIntercept, ia.m, ib.m, findingHtml);
+  if (ia.any || ib.any) h += TV.diffTable(t('dns.cmpIntercept'), ia.m, ib.m, findingHtml);
   return h;
 }
 

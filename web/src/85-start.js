@@ -26,12 +26,39 @@ byId('btnCmp').addEventListener('click', compare);
 byId('fileList').addEventListener('click', onFileClick);
 byId('timeline').addEventListener('click', TV.onTimelineClick);
 byId('timeline').addEventListener('keydown', TV.onTimelineKey);
+// The switch keeps the choice on the native side (the page stores nothing).
+$$('.langSw button').forEach(b => b.addEventListener('click', () => {
+  if (b.dataset.lang === TV.getLang()) return;
+  TV.setLang(b.dataset.lang);
+  post('lang', b.dataset.lang);
+}));
+
+// Draws again, in the chosen language, every view that holds texts.
+TV.relang = () => {
+  renderHelp();
+  TV.renderBasics();
+  TV.renderDomTable();
+  TV.renderDomStats();
+  TV.renderLog();
+  TV.redrawMx();
+  // Notes and warnings are drawn at the end of a run; during one they wait.
+  if (!S.cur) {
+    if (byId('mxNotes').innerHTML) TV.renderMxNotes();
+    if (byId('domWarn').innerHTML || byId('bsWarn').innerHTML) TV.vpnBanner();
+  }
+  ['bs', 'dom', 'mx'].forEach(TV.endText);
+  renderFiles();
+  TV.redrawShown();
+};
 
 if (window.chrome && window.chrome.webview) {
   window.chrome.webview.addEventListener('message', e => onMsg(e && e.data));
 }
 
+TV.applyStatic();
 renderHelp();
+TV.renderDomStats();
+TV.renderLog();
 byId('domList').value = DOM_DEFAULT;
 byId('mxIps').value = MX_IPS_DEFAULT;
 byId('mxSnis').value = MX_SNIS_DEFAULT;
@@ -41,7 +68,8 @@ renderFiles();
 // page then hands over its pure rules. Nothing is exposed otherwise.
 if (window.__tvTest && typeof window.__tvTest === 'object') {
   window.__tvTest.api = {S: S, calcStatus: calcStatus, analyzeMx: analyzeMx, makeSnapshot: makeSnapshot,
-    buildReport: buildReport, WHITE_BASE: WHITE_BASE, vpnSuspect: TV.vpnSuspect, dnsSuspect: TV.dnsSuspect};
+    buildReport: buildReport, WHITE_BASE: WHITE_BASE, TEXTS: TV.TEXTS, setLang: TV.setLang,
+    vpnSuspect: TV.vpnSuspect, dnsSuspect: TV.dnsSuspect};
 }
 
 post('ready');
