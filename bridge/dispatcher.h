@@ -4,7 +4,7 @@
 // knows web view types.
 //
 // Commands: ready, scan, basics, cancel, save, list, load, delete, copy,
-// openfolder. A name outside that set, or a command with fewer fields than it
+// openfolder, lang. A name outside that set, or a command with fewer fields than it
 // needs, is ignored without reply or log line. Storage and clipboard work is
 // done before the call returns; scans and basic tests go on in their runs.
 #pragma once
