@@ -1,6 +1,7 @@
 // libFuzzer target for saved snapshots read back by the command-line front:
 // the report of one and the comparison of two (the input split at its first
-// NUL byte; without one, the snapshot against itself).
+// NUL byte; without one, the snapshot against itself), and the report put
+// into English.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -9,6 +10,7 @@
 #include "base/text.h"
 #include "cli/history.h"
 #include "cli/json.h"
+#include "cli/texts.h"
 
 namespace {
 
@@ -28,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const std::string report = snapshotReport(*a, "?");
     requireShowable(report);
+    // The English table's matcher over text of any shape.
+    requireShowable(englishText(report));
     if (nul == std::string::npos) {
         // A snapshot compared with itself changed nowhere. Without its status
         // and label only the tables' titles hold the word.

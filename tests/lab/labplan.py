@@ -122,7 +122,11 @@ FREEZE_BYTES = 16384
 # 3.6 s (150 kbit/s on average) and a handshake passes at full speed.
 THROTTLE = "12kb/s --hashlimit-burst 12kb"
 # ALPS (application_settings, codepoint 0x44CD) carrying "h2": current Chrome only.
-CHROME_ALPS = "|44 cd 00 05 00 03 02 68 32|"
+# Current Chrome's ALPS extension (codepoint 0x44CD, "h2"): 44 cd 00 05 00 03 02 68 32. Its
+# hello is larger than one segment and its extensions come in a random order, so the nine
+# bytes now and then straddle two segments; matched as two overlapping halves, one of them
+# always lies whole in a segment.
+CHROME_ALPS = ("|44 cd 00 05 00|", "|00 03 02 68 32|")
 # A segment that starts a TLS handshake record holding a ClientHello (16 03 0x .. .. 01).
 HELLO_U32 = ("0>>22&0x3C@12>>26&0x3C@0>>8=0x160300:0x16030F&&"
              "0>>22&0x3C@12>>26&0x3C@5>>24=0x01")
@@ -403,8 +407,8 @@ class Ruleset:
                               "srcip,srcport,dstip,dstport --hashlimit-name tv-throttle-%s"
                               % (THROTTLE, "down" if reply else "up"))
         elif mode == "fp-chrome":
-            self.targeted(mode, items, False, "-p tcp --dport 443 " + string_match(CHROME_ALPS),
-                          "DROP")
+            for half in CHROME_ALPS:
+                self.targeted(mode, items, False, "-p tcp --dport 443 " + string_match(half), "DROP")
         elif mode in ("flaky", "flaky-nth"):
             late = "-m statistic " + ("--mode random --probability 0.5" if mode == "flaky"
                                       else "--mode nth --every 2 --packet 1")

@@ -34,6 +34,10 @@ class Hellos(unittest.TestCase):
         foreign, domestic = addr("ok.lab.test"), addr("ya.ru")
         self.assertEqual(after_bytes(foreign, chrome, wait=2.0), "silence")
         self.assertEqual(after_bytes(domestic, chrome), "data")
+        # Cut between two segments inside the extension: one of its halves is whole.
+        for cut in (4, 7):
+            at = chrome.index(bytes.fromhex("44cd")) + cut
+            self.assertEqual(after_bytes(foreign, chrome, wait=2.0, split=at), "silence", cut)
         # ALPS with another protocol, and OpenSSL's own hello, pass.
         other = add_extension(client_hello("ok.lab.test"), 0x44CD,
                               bytes.fromhex("0009 08 687474702f312e31"))

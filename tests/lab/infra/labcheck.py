@@ -397,10 +397,16 @@ def add_extension(hello, ext_type, data, first=False):
     return hello[:3] + struct.pack(">H", len(hs)) + hs
 
 
-def after_bytes(addr, data, wait=1.5):
-    """Like after_hello, for hand-made bytes."""
+def after_bytes(addr, data, wait=1.5, split=None):
+    """Like after_hello, for hand-made bytes; with `split`, sent as two
+    segments, the first `split` bytes on their own."""
     s = connect(addr)
     try:
+        if split:
+            s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            s.sendall(data[:split])
+            time.sleep(0.05)
+            data = data[split:]
         s.sendall(data)
         s.settimeout(wait)
         try:
