@@ -165,3 +165,20 @@ test('every view in English, started in English by the hello; switching redraws 
     assert.equal(await tv.api(() => document.documentElement.lang), 'en');
   });
 });
+
+test('the default lists follow the language; a list the user changed stays', async () => {
+  await withTv(browser, opts, async tv => {
+    const lists = () => Promise.all(['#domList', '#mxIps', '#mxSnis'].map(s => tv.value(s)));
+    const ru = await lists();
+    assert.ok(CYR.test(ru[0]) && CYR.test(ru[1]));
+    await tv.send({ t: 'hello', version: '1.0.0', dir: '/x/scans', lang: 'en' });
+    const en = await lists();
+    en.forEach((v, i) => assert.ok(!CYR.test(v), 'list ' + i + ': ' + v));
+    assert.equal(en[0].split('\n').length, ru[0].split('\n').length);
+    await tv.tab('domains');
+    await tv.fill('#domList', en[0] + '\nexample.org');
+    await tv.click('#langRu');
+    assert.deepEqual((await lists()).slice(1), ru.slice(1));
+    assert.equal(await tv.value('#domList'), en[0] + '\nexample.org');
+  });
+});

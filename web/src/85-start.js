@@ -33,8 +33,28 @@ $$('.langSw button').forEach(b => b.addEventListener('click', () => {
   post('lang', b.dataset.lang);
 }));
 
+// The default lists with their comment lines in language `l`.
+const LIST_KEYS = ['list.ru', 'list.cloud', 'list.host', 'list.world', 'list.ipCtl', 'list.ipOwn', 'list.ipWhite',
+  'list.ipAdd'];
+function localList(text, l) {
+  return text.split('\n').map(line => {
+    const k = LIST_KEYS.find(key => TV.ru(key) === line);
+    return k ? TV.TEXTS[l][k] : line;
+  }).join('\n');
+}
+
+// A list field that still holds a default list follows the language; one
+// the user changed stays as it is.
+function relist() {
+  for (const [id, def] of [['domList', DOM_DEFAULT], ['mxIps', MX_IPS_DEFAULT], ['mxSnis', MX_SNIS_DEFAULT]]) {
+    const el = byId(id);
+    if (TV.LANGS.some(l => el.value === localList(def, l))) el.value = localList(def, TV.getLang());
+  }
+}
+
 // Draws again, in the chosen language, every view that holds texts.
 TV.relang = () => {
+  relist();
   renderHelp();
   TV.renderBasics();
   TV.renderDomTable();
