@@ -163,7 +163,7 @@ XferDir xferDir(const XferView& x) {
 }
 
 int64_t kb(int64_t bytes) {
-    const int64_t k = (bytes + 512) / 1024;
+    const int64_t k = bytes / 1024 + (bytes % 1024 >= 512); // rounded, with no overflow
     return k < 1 ? 1 : k;
 }
 
