@@ -72,13 +72,6 @@ const std::map<std::string, std::string> kShortWords = {
     {"pass", "OK"}, {"reach", "ALERT"}, {"partial", "PART"},
     {"dpi", "DPI"}, {"blocked", "BLOCK"}, {"pend", "…"}};
 
-std::string joined(const std::vector<std::string>& items) {
-    std::string s;
-    for (const auto& i : items)
-        s += (s.empty() ? "" : ", ") + i;
-    return s;
-}
-
 bool unstable(const Json& x) {
     return !unstableText(static_cast<int>(x.getInt("tries", 1)), static_cast<int>(x.getInt("passes")))
                 .empty();
@@ -227,7 +220,7 @@ void reportBasics(const Json& s, std::vector<std::string>& L) {
             intercepted.push_back(field(n, "name"));
     }
     if (!intercepted.empty())
-        L.push_back("Перехват UDP/53: " + joined(intercepted));
+        L.push_back("Перехват UDP/53: " + joinList(intercepted));
 }
 
 // --- comparison ---------------------------------------------------------------

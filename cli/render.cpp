@@ -128,13 +128,6 @@ std::string stateCell(const std::string& st, int64_t ms) {
     return st;
 }
 
-std::string joinList(const std::vector<std::string>& items) {
-    std::string s;
-    for (const auto& i : items)
-        s += (s.empty() ? "" : ", ") + i;
-    return s;
-}
-
 bool isDone(const Json& m) {
     return m.getString("t") == "done";
 }
@@ -205,6 +198,13 @@ std::string Renderer::verdictHeading() const {
 
 std::string Renderer::muted(const std::string& text) const {
     return colour_ ? "\033[2m" + text + kReset : text;
+}
+
+std::string joinList(const std::vector<std::string>& items) {
+    std::string s;
+    for (const auto& i : items)
+        s += (s.empty() ? "" : ", ") + i;
+    return s;
 }
 
 std::string joinWith(const std::vector<std::string>& items, char sep) {

@@ -42,6 +42,9 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// The items with ", " between them.
+std::string joinList(const std::vector<std::string>& items);
+
 // The items with `sep` between them.
 std::string joinWith(const std::vector<std::string>& items, char sep);
 
