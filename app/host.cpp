@@ -6,6 +6,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "bridge/settings.h"
 #include "bridge/state.h"
 
 namespace tv {
@@ -69,15 +70,28 @@ std::optional<int> compareVersions(std::string_view a, std::string_view b) {
     return 0;
 }
 
-std::string_view startupBoxText(StartupBox box) {
+std::string_view startupBoxText(StartupBox box, bool english) {
     switch (box) {
     case StartupBox::profileBusy:
-        return "Папку ProbeData держит другое окно Tarnveil с другими настройками.\n"
-               "Закрой его и запусти Tarnveil снова.";
+        return english ? "Another Tarnveil window holds the ProbeData folder with other settings.\n"
+                         "Close it and start Tarnveil again."
+                       : "Папку ProbeData держит другое окно Tarnveil с другими настройками.\n"
+                         "Закрой его и запусти Tarnveil снова.";
+    case StartupBox::engineMissing:
+        return english ? "WebKitGTK could not be started.\nInstall WebKitGTK (the libwebkit2gtk-4.1-0 "
+                         "package)."
+                       : "Не удалось запустить WebKitGTK.\nУстанови WebKitGTK (пакет "
+                         "libwebkit2gtk-4.1-0).";
     case StartupBox::runtimeMissing:
         break;
     }
-    return "Не удалось запустить WebView2 Runtime.\nУстанови Microsoft Edge WebView2 Runtime.";
+    return english ? "The WebView2 Runtime could not be started.\nInstall the Microsoft Edge WebView2 "
+                     "Runtime."
+                   : "Не удалось запустить WebView2 Runtime.\nУстанови Microsoft Edge WebView2 Runtime.";
+}
+
+bool interfaceInEnglish() {
+    return storedLang() == kLangEn;
 }
 
 void logEscapedException(std::string_view where, std::exception_ptr e) noexcept {

@@ -75,9 +75,13 @@ std::optional<int> compareVersions(std::string_view a, std::string_view b);
 enum class StartupBox {
     runtimeMissing, // no usable runtime: the environment did not start
     profileBusy,    // another window holds ProbeData with other browser options
+    engineMissing,  // Linux: the WebKitGTK web process could not start
 };
 inline constexpr std::string_view kBoxCaption = "Tarnveil";
-std::string_view startupBoxText(StartupBox box);
+// In Russian, or in English when the stored interface language is English
+// (the page never loaded, so the box speaks for it).
+std::string_view startupBoxText(StartupBox box, bool english = false);
+bool interfaceInEnglish();
 
 // Runs `fn` at an edge where the system calls us (a COM callback, a window
 // procedure), which no C++ exception may cross: an exception is logged as

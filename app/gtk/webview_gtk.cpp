@@ -1,8 +1,10 @@
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "app/gtk/channel_gtk.h"
 #include "app/gtk/host_gtk.h"
+#include "app/host.h"
 #include "base/log.h"
 
 namespace tv::gtkhost {
@@ -53,9 +55,6 @@ constexpr std::string_view kShim = R"JS((function () {
   Object.defineProperty(window, '__tarnveilDeliver', { value: deliver });
 })();
 )JS";
-
-constexpr const char* kEngineErrorText =
-    "Не удалось запустить WebKitGTK.\nУстанови WebKitGTK (пакет libwebkit2gtk-4.1-0).";
 
 // Per web view; freed with the view.
 struct Host {
@@ -127,7 +126,8 @@ void showEngineError(Host* host) {
     GtkWidget* dialog = gtk_message_dialog_new(
         host->window,
         static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-        GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", kEngineErrorText);
+        GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s",
+        std::string(startupBoxText(StartupBox::engineMissing, interfaceInEnglish())).c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), "Tarnveil");
     g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
     gtk_widget_show(dialog);

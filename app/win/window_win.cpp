@@ -26,7 +26,8 @@ void deliverUiMessage(LPARAM lParam) {
 }
 
 void showStartupBox(HWND owner, WPARAM box) {
-    const std::wstring text = toWide(startupBoxText(static_cast<StartupBox>(box)));
+    const std::wstring text =
+        toWide(startupBoxText(static_cast<StartupBox>(box), interfaceInEnglish()));
     MessageBoxW(owner, text.c_str(), toWide(kBoxCaption).c_str(), MB_ICONERROR | MB_OK);
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/paths.h"
+#include "app/host.h"
 #include "app/startup.h"
 
 namespace tv {
@@ -55,4 +56,19 @@ TEST(DataDir, FallsBackToXdgThenHome) {
 }
 
 } // namespace
+} // namespace tv
+
+namespace tv {
+
+TEST(StartupBoxes, RussianAsBeforeEnglishWhenStored) {
+    for (const StartupBox b :
+         {StartupBox::runtimeMissing, StartupBox::profileBusy, StartupBox::engineMissing}) {
+        const std::string en(startupBoxText(b, true));
+        EXPECT_EQ(en.find_first_of("\xD0\xD1"), std::string::npos) << en;
+        EXPECT_NE(std::string(startupBoxText(b)).find_first_of("\xD0\xD1"), std::string::npos);
+    }
+    EXPECT_EQ(startupBoxText(StartupBox::engineMissing),
+              "Не удалось запустить WebKitGTK.\nУстанови WebKitGTK (пакет libwebkit2gtk-4.1-0).");
+}
+
 } // namespace tv
