@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "bridge/settings.h"
+
 namespace tv::cli {
 namespace {
 
@@ -324,9 +326,9 @@ Lang language() {
 }
 
 std::optional<Lang> parseLang(std::string_view word) {
-    if (word == "ru")
+    if (word == kLangRu)
         return Lang::Ru;
-    if (word == "en")
+    if (word == kLangEn)
         return Lang::En;
     return std::nullopt;
 }
